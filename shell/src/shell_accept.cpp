@@ -172,10 +172,23 @@ scan_result shell_scan(std::string_view input, std::string_view format) {
 
 namespace {
 
+/* True when `command` holds a control character other than a tab.  The scan
+ * would read a line end or form feed as a blank, but the child's argument
+ * vector is split at blanks and tabs only: such a command would reach the
+ * tool as something other than what was checked. */
+bool has_control_character(const char *command) {
+    for (const char *p = command; *p; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if ((c < 0x20 && c != '\t') || c == 0x7f) return true;
+    }
+    return false;
+}
+
 /* A scan-pattern entry: the port and exactly one of the two tails. */
 int match_scan_pattern(const char *command, const char *entry) {
     const shell_user_settings *user = g_shell.user_settings;
     if (!user || !user->cvsync_enabled) return 0;
+    if (has_control_character(command)) return 0;
 
     const scan_result scan = shell_scan(command, entry);
     if (scan.unsupported || scan.overflow) return 0;

@@ -1,0 +1,331 @@
+// End-to-end tests: the real cvshell binary in a staged installation tree
+// (bin/, etc/, var/log/, product-info.mf) with stand-in transfer tools, run as
+// an SSH server runs it, checked by what a user and an administrator see:
+// exit status, console output, what the tool was handed, and the log.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct run_result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string read_file(const fs::path &p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_file(const fs::path &p, const std::string &text) {
+    std::ofstream out(p, std::ios::binary);
+    out << text;
+}
+
+/* A staged installation tree in a fresh temporary folder. */
+class Installation {
+public:
+    explicit Installation(const std::string &folder_name = "corvane") {
+        char tmpl[] = "/tmp/cvshell-e2e-XXXXXX";
+        base_ = mkdtemp(tmpl);
+        root_ = base_ / folder_name;
+        fs::create_directories(root_ / "bin");
+        fs::create_directories(root_ / "etc");
+        fs::create_directories(root_ / "var/log");
+        write_file(root_ / "product-info.mf", "Product: test installation\n");
+        write_file(root_ / "etc/corvane.conf", "<CONF version=\"2\"/>\n");
+        install_shell("cvshell");
+        for (const char *tool : {"cvcp", "cvcp4", "cvsync", "cvcmd"}) install_tool(tool);
+    }
+    ~Installation() {
+        std::error_code ec;
+        fs::remove_all(base_, ec);
+    }
+
+    /* Copies, not links: the shell finds its folder from its own file. */
+    void install_shell(const std::string &name) {
+        fs::copy_file(CVSHELL_BINARY, bin() / name, fs::copy_options::overwrite_existing);
+    }
+    void install_tool(const std::string &name) {
+        fs::copy_file(CV_STANDIN_TOOL, bin() / name, fs::copy_options::overwrite_existing);
+    }
+
+    fs::path root() const { return root_; }
+    fs::path bin() const { return root_ / "bin"; }
+    std::string log() const { return read_file(root_ / "var/log/corvane-cvshell.log"); }
+
+    /* Runs bin/<program> with `args` (argv[1..]) and exactly `env`. */
+    run_result run(const std::vector<std::string> &args, const std::map<std::string, std::string> &env,
+                   const std::string &input = "", const std::string &program = "cvshell") const {
+        const fs::path in = base_ / "stdin", out = base_ / "stdout", err = base_ / "stderr";
+        write_file(in, input);
+        const std::string path = (bin() / program).string();
+        std::vector<std::string> argv_text{path};
+        argv_text.insert(argv_text.end(), args.begin(), args.end());
+        std::vector<std::string> env_text;
+        for (const auto &[k, v] : env) env_text.push_back(k + "=" + v);
+
+        const pid_t pid = fork();
+        if (pid == 0) {
+            std::vector<char *> argv, envp;
+            for (auto &a : argv_text) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            for (auto &e : env_text) envp.push_back(e.data());
+            envp.push_back(nullptr);
+            dup2(open(in.c_str(), O_RDONLY), 0);
+            dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+            dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+            execve(path.c_str(), argv.data(), envp.data());
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        run_result r;
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+        r.out = read_file(out);
+        r.err = read_file(err);
+        return r;
+    }
+
+private:
+    fs::path base_;
+    fs::path root_;
+};
+
+std::map<std::string, std::string> base_env() {
+    return {{"PATH", "/usr/bin:/bin"}, {"USER", "transfer"}, {"HOME", "/tmp"}};
+}
+
+bool contains(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
+
+class Shell : public ::testing::Test {
+protected:
+    Installation inst_;
+};
+
+TEST_F(Shell, AcceptedCommandRunsTheToolFromTheProgramDirectory) {
+    const run_result r = inst_.run({"-c", "cvcp -S. -V1"}, base_env(), "hello");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    const std::string bin = inst_.bin().string();
+    EXPECT_TRUE(contains(r.out, "argc=3\nargv[0]=" + bin + "/cvcp\nargv[1]=-S.\nargv[2]=-V1\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "CORVANE_SHELL=cvshell\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "CORVANE_AUTH_TOKEN=<unset>\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "PATH=" + bin + ":/usr/bin:/bin\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "stdin_bytes=5\n")) << r.out;
+
+    const std::string log = inst_.log();
+    for (const std::string line :
+         {"LOG Arg: -c\r\n", "LOG Arg: cvcp -S. -V1\r\n", "LOG Execute shell command: cvcp -S. -V1\r\n",
+          "LOG Executing: " + bin + "/cvcp -S. -V1\r\n", "LOG Waiting for process to finish\r\n",
+          "LOG Process finished\r\n"})
+        EXPECT_TRUE(contains(log, line)) << line << "\n" << log;
+}
+
+TEST_F(Shell, ChildExitCodeIsNotPassedOn) {
+    auto env = base_env();
+    env["CV_STANDIN_EXIT"] = "3";
+    const run_result r = inst_.run({"-c", "cvsync -q -S -s-"}, env);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(contains(inst_.log(), "Process finished"));
+}
+
+TEST_F(Shell, RefusedCommandIsAnsweredAndLogged) {
+    auto env = base_env();
+    env["SSH_CONNECTION"] = "192.0.2.7 50022 192.0.2.1 22";
+    const run_result r = inst_.run({"-c", "sh -i"}, env);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Command not accepted: sh -i\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(contains(inst_.log(),
+                         "LOG Illegal cvshell use command=sh -i user=transfer "
+                         "client=192.0.2.7 50022 192.0.2.1 22\r\n"))
+        << inst_.log();
+}
+
+TEST_F(Shell, ClientIsUnknownWithoutSshConnection) {
+    const run_result r = inst_.run({"-c", "ls"}, base_env());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(inst_.log(), "command=ls user=transfer client=unknown\r\n")) << inst_.log();
+}
+
+TEST_F(Shell, ForcedCommandTakesTheOriginalCommandInRestrictedMode) {
+    auto env = base_env();
+    env["SSH_ORIGINAL_COMMAND"] = "cvcp -S. -V1";
+    const run_result r = inst_.run({"-t"}, env, "abc");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "CORVANE_SHELL=cvshell-r\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "CORVANE_AUTH_TOKEN=TOKEN\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "stdin_bytes=3\n")) << r.out;
+}
+
+TEST_F(Shell, ForcedCommandUsesTheTextAfterTheFirstDashC) {
+    auto env = base_env();
+    env["SSH_ORIGINAL_COMMAND"] = "bash -c cvcp -S. -V1";
+    const run_result r = inst_.run({"-c", "/opt/corvane/bin/cvshell -t"}, env);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(inst_.log(), "Execute shell command: cvcp -S. -V1\r\n")) << inst_.log();
+}
+
+TEST_F(Shell, ForcedCommandCanNeverRunTheGatedForms) {
+    auto env = base_env();
+    env["SSH_ORIGINAL_COMMAND"] = "cvcmd";
+    const run_result r = inst_.run({"-t"}, env);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Command not accepted: cvcmd\n");
+
+    const run_result full = inst_.run({"-c", "cvcmd"}, base_env());
+    EXPECT_EQ(full.status, 0) << full.err;
+}
+
+TEST_F(Shell, TextAfterTheForcedFormIsAnOrdinaryCommand) {
+    const run_result r = inst_.run({"-c", "cvshell -t x"}, base_env());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Command not accepted: cvshell -t x\n");
+}
+
+TEST_F(Shell, ForcedCommandWithoutOriginalCommandFails) {
+    auto env = base_env();
+    env["SECRET_LOOKING"] = "value";
+    const run_result r = inst_.run({"-t"}, env);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Invalid arguments.  -t without SSH_ORIGINAL_COMMAND\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(contains(inst_.log(), "LOG Env var: SECRET_LOOKING=value\r\n")) << inst_.log();
+}
+
+TEST_F(Shell, OverlongOriginalCommandCountsAsMissing) {
+    auto env = base_env();
+    env["SSH_ORIGINAL_COMMAND"] = "cvcp -S. -V1" + std::string(2100, ' ');
+    const run_result r = inst_.run({"-t"}, env);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Invalid arguments.  -t without SSH_ORIGINAL_COMMAND\n");
+}
+
+TEST_F(Shell, RestrictedProgramNameRefusesTheGatedForms) {
+    inst_.install_shell("cvshell-r");
+    const run_result r = inst_.run({"-c", "cvcmd"}, base_env(), "", "cvshell-r");
+    EXPECT_EQ(r.status, 1);
+    const run_result ok = inst_.run({"-c", "cvcp -S. -V1"}, base_env(), "", "cvshell-r");
+    EXPECT_EQ(ok.status, 0);
+    EXPECT_TRUE(contains(ok.out, "CORVANE_SHELL=cvshell-r\n")) << ok.out;
+}
+
+TEST_F(Shell, OtherArgumentFormsAreRefusedSilently) {
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{}, {"-x", "y"}, {"-c"}, {"-l"}}) {
+        const run_result r = inst_.run(args, base_env());
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "");
+    }
+    EXPECT_TRUE(contains(inst_.log(), "LOG Illegal cvshell use command=shell user=transfer"));
+}
+
+TEST_F(Shell, PiecesAreJoinedIntoOneCommand) {
+    const run_result r = inst_.run({"-c", "cvcp", "-S.", "-V1"}, base_env());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(inst_.log(), "LOG Arg: cvcp -S. -V1\r\n")) << inst_.log();
+
+    const run_result six = inst_.run({"-c", "cvcp", "-S.", "-V1", "x"}, base_env());
+    EXPECT_EQ(six.status, 0);
+    EXPECT_EQ(six.err, "");
+    EXPECT_TRUE(contains(inst_.log(), "command=too many or too large args")) << inst_.log();
+}
+
+TEST_F(Shell, MissingConfigurationIsAServerConfigurationError) {
+    fs::remove(inst_.root() / "etc/corvane.conf");
+    const run_result r = inst_.run({"-c", "cvcp -S. -V1"}, base_env());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Server configuration error\n");
+    EXPECT_TRUE(contains(inst_.log(), "ERR Error: configuration file not found.\r\n")) << inst_.log();
+}
+
+TEST_F(Shell, MissingToolIsAnExecutionError) {
+    fs::remove(inst_.bin() / "cvcp4");
+    const run_result r = inst_.run({"-c", "cvcp4 -S."}, base_env());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error executing command ret=-1 errno=2\n");
+    EXPECT_TRUE(contains(inst_.log(), "ERR Error starting windows process (2): " +
+                                          inst_.bin().string() + "/cvcp4 -S.\r\n"))
+        << inst_.log();
+}
+
+TEST_F(Shell, MissingSearchPathIsReportedAndReplaced) {
+    auto env = base_env();
+    env.erase("PATH");
+    const run_result r = inst_.run({"-c", "cvcp -S. -V1"}, env);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(contains(r.out, "Error reading PATH\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "PATH=" + inst_.bin().string() + "\n")) << r.out;
+}
+
+TEST_F(Shell, SearchPathSpelledPathIsUpdatedUnderThatName) {
+    auto env = base_env();
+    env.erase("PATH");
+    env["Path"] = "/usr/bin";
+    const run_result r = inst_.run({"-c", "cvcp -S. -V1"}, env);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.find("Error reading PATH"), std::string::npos);
+    EXPECT_TRUE(contains(r.out, "PATH=<unset>\n")) << r.out;
+}
+
+TEST_F(Shell, HostileCommandsAreRefused) {
+    const std::vector<std::string> commands = {
+        "cvcp -S. -V1 ",  "cvcp  -S. -V1", "CVCP -S. -V1", "cvcp -S. -V1 -o ProxyCommand=sh",
+        "cvcp -S. -V1;sh", "cvcp -S. -V1\nsh", "cvcp -S. -V1\r", "cvcp -S. -V1\x1b",
+        "cvcp -S. -V\xc3", "cvcp -S.\t-V1", "$(sh)", "`sh`", "../bin/cvcp -S. -V1",
+        "cvcp -S. -V1" + std::string(3000, 'x')};
+    for (const std::string &command : commands) {
+        const run_result r = inst_.run({"-c", command}, base_env());
+        EXPECT_EQ(r.status, 1) << command;
+        EXPECT_EQ(r.err, "Command not accepted: " + command.substr(0, 2047 - 22) + (command.size() > 2025 ? "" : "\n"))
+            << command;
+        EXPECT_EQ(r.out, "") << command;
+    }
+}
+
+TEST(ShellInFolderWithBlanks, StartsTheTool) {
+    Installation inst("my corvane");
+    const run_result r = inst.run({"-c", "cvcp4 -S."}, base_env());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "argv[0]=" + inst.bin().string() + "/cvcp4\nargv[1]=-S.\n")) << r.out;
+}
+
+TEST(ShellLog, EveryLineIsWhole) {
+    Installation inst;
+    for (int i = 0; i < 5; ++i) inst.run({"-c", "cvcp -S. -V1"}, base_env());
+    const std::string log = inst.log();
+    ASSERT_FALSE(log.empty());
+    std::istringstream lines(log);
+    std::string line;
+    int count = 0;
+    while (std::getline(lines, line)) {
+        ++count;
+        ASSERT_FALSE(line.empty());
+        EXPECT_EQ(line.back(), '\r') << line;
+    }
+    EXPECT_GE(count, 5 * 6);
+}
+
+}  // namespace
