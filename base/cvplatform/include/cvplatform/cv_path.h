@@ -13,10 +13,14 @@
 inline constexpr std::size_t CV_PATH_SIZE = 8192;
 
 /* Brings `src` into canonical form in `dst`: backslashes become "/", "." and
- * ".." components are resolved against the root (drive, "/", or
- * //host/share), runs of "/" collapse, no trailing "/", an empty result is
- * ".".  URLs and "cvtp://" paths are copied unchanged.  0; -1 for a line feed
- * in the source, a UNC path without share, or a result that does not fit. */
+ * ".." components are resolved against the root (drive "C:/", "/", or
+ * "//host/share/"), runs of "/" collapse, no trailing "/" except on a bare
+ * root, an empty result is ".".  A ".." above the root is dropped; in a
+ * relative path it is kept ("../../x").  URLs and "cvtp://" paths are copied
+ * unchanged.  `dst` may be `src`.  A null or empty source gives "" and 0.
+ * -1 (`dst` emptied) for a null `dst` or zero size, a line feed in the
+ * source, a share path without its share, a source of `size` bytes or more,
+ * or a result that does not fit. */
 int cv_path_canonicalize(const char *src, char *dst, std::size_t size);
 
 /* Formats a path and canonicalises it into `dst`.  Returns `dst` with status
@@ -26,19 +30,25 @@ char *cv_path_build_canonical_path(char *dst, std::size_t size, cv_status *statu
                                    const char *fmt, ...) __attribute__((format(printf, 4, 5)));
 
 /* Joins `dir` and `name` (the name's leading slashes dropped) and
- * canonicalises the result.  `dst` may be the same buffer as `name`.  0; -1. */
+ * canonicalises the result.  An empty `dir`, a `dir` of "." with a relative
+ * name, or of "/" with an absolute name, gives the name alone.  `dst` may be
+ * the same buffer as `name`.  0; -1 for a null argument, zero size, or a
+ * result that does not fit. */
 int cv_path_join(const char *dir, const char *name, char *dst, std::size_t size);
 
-/* Joins two strings with one "/" without canonicalising.  0; 22 for a null
- * string; 28677 when it does not fit; a size of 0 writes nothing and gives 0. */
+/* Joins two strings with one "/" (none after an empty first string or one
+ * ending in "/") without canonicalising.  0; 22 for a null string; 28677
+ * (`dst` emptied) when it does not fit; a size of 0 writes nothing and gives
+ * 0. */
 cv_status cv_path_combine(const char *first, const char *second, char *dst, std::size_t size);
 
 /* The canonical parent of `path` ("." for a bare name, "/" for "/").
- * The length, or -1. */
+ * The length, or -1 for a null or empty path or a result that does not fit. */
 int cv_path_get_parent(const char *path, char *dst, std::size_t size);
 
-/* The canonical path of the running executable (cached on first use).  The
- * length; negative on failure; 22 for a null destination. */
+/* The canonical path of the running executable (read once, then kept for
+ * the process's life).  The length; -1 on failure, also for a null
+ * destination (a positive code would read as a length). */
 int cv_path_get_exe_path(char *dst, std::size_t size);
 
 /* The directory of the running executable.  The length, or negative. */
@@ -49,8 +59,9 @@ int cv_path_get_exe_dir(char *dst, std::size_t size);
  * Non-negative on success, negative on failure. */
 int cv_path_get_product_root(const char *exe_path, char *dst, std::size_t size);
 
-/* The directory holding "corvane.conf" when it is found, else the product
- * root with "/etc".  The length, or negative. */
+/* The directory holding "corvane.conf" when it is found as
+ * cv_path_find_conf_file finds it, else the product root joined with "etc".
+ * The length, or negative. */
 int cv_path_get_conf_dir(const char *exe_path, char *dst, std::size_t size);
 
 /* Looks for `name` in D, D/etc, D/.., D/../etc, D/../.., D/../../etc (D the
@@ -71,20 +82,31 @@ int cv_path_is_url(const char *path);
 void cv_path_normalize_slashes(char *path);
 
 /* Makes `path` start at a root, in place: leading white space dropped,
- * backslashes turned, "/" put in front of a relative path.  0; 22 for a drive
- * letter not followed by "/"; 206 when there is no room for the "/". */
+ * backslashes turned, "/" put in front of a relative path.  0; 22 for a null
+ * path, a zero size, a path not terminated within `size`, or a drive letter
+ * not followed by "/"; 206 when there is no room for the "/". */
 cv_status cv_path_make_rooted(char *path, std::size_t size);
 
-/* The Windows native form of a canonical path, in UTF-16: separators turned
- * to "\\", trailing dots of names dropped, the long-path prefix ("\\\\?\\" or
- * "\\\\?\\UNC\\") on absolute paths of 11 bytes or more.  `*size` is the
- * destination's size in bytes; on 122 it gets the size needed.  A pure
- * function: the POSIX layer uses the canonical path itself as native form. */
+/* The Windows native form of a path, in UTF-16.  The path is canonicalised
+ * first (failure gives 22).  Relative paths and paths shorter than 11 bytes
+ * are converted as they are.  Other paths get the long-path prefix
+ * ("\\\\?\\" + path, or "\\\\?\\UNC\\" + a share path without its two
+ * slashes), "\\" separators, and no run of dots at the end of a name.
+ * `*size` is the destination's size in bytes; on success it gets the bytes
+ * written without the terminator, on 122 the size needed.  22 for a null
+ * argument or a text that is not UTF-8.  A pure function: the POSIX layer
+ * uses the canonical path itself as native form. */
 cv_status cv_path_to_native(const char *path, char16_t *dst, std::size_t *size);
 
-/* The current user's home directory, canonical.  The length, or -1. */
+/* The current user's home directory, canonical: HOME, or the account
+ * database's entry for the effective user when HOME is unset or empty.  The
+ * length, or -1. */
 int cv_path_get_home_dir(char *dst, std::size_t size);
 
-/* The home directory of the named user (DOMAIN\user or user).  0; 22 for
- * null arguments or a zero size; otherwise the account database's status. */
+/* The home directory of the named user (DOMAIN\user or user), from the
+ * account database; on POSIX a DOMAIN\user name is looked up as written.
+ * `dst` starts empty.  0; 22 for null arguments, a zero size or a name that
+ * is not UTF-8; 122 for a name of 512 UTF-16 units or more; 2 for an unknown
+ * user or one without a home directory; 28677 when the directory does not
+ * fit; otherwise the account database's status. */
 cv_status cv_path_get_user_home_dir(const char *user, char *dst, std::size_t size);
