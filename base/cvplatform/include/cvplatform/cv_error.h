@@ -1,4 +1,10 @@
 // Status texts, the clock, the host name and the current user's identity.
+//
+// Every status of the system has a text: the platform's own codes (28672 to
+// 28711) from a fixed table, everything else from the operating system.  The
+// user functions answer "who runs this process" the way the configuration
+// framework names accounts: DOMAIN\user with the user in lower case and the
+// domain in upper case, or the bare user for accounts of this computer.
 #pragma once
 
 #include <cstddef>
@@ -8,12 +14,15 @@
 #include "cvplatform/cv_status.h"
 
 /* Writes the text of `code` into `buf`: the platform's own table for 28672 to
- * 28711, the system's message otherwise, without a trailing line end.  0; 22
- * for a null buffer or zero size; a conversion or system status. */
+ * 28711 (28695 and 28696 have no entry), the system's message otherwise,
+ * without a trailing line end.  0; 22 for a null buffer or zero size; for a
+ * table text the bounded copy's status (28677, text cut); for a system text
+ * 122 when it does not fit (buffer emptied) or the system's error. */
 cv_status cv_error_to_string(cv_status code, char *buf, std::size_t size);
 
-/* `buf` holding the text of `code`, or the fixed text "Could not retrieve
- * error message" when it cannot be had. */
+/* `buf` holding the text of `code`, or the fixed static text "Could not
+ * retrieve error message" when cv_error_to_string fails (also for a null
+ * buffer or a buffer too small). */
 const char *cv_strerror(cv_status code, char *buf, std::size_t size);
 
 /* A wall-clock time: seconds since 1970-01-01 UTC and microseconds.  Seconds
@@ -23,25 +32,41 @@ struct cv_time {
     std::int32_t microseconds;
 };
 
-/* The value that stands for "never". */
+/* The value that stands for "never".  It keeps the value of the 32-bit
+ * record (2^31 - 1 seconds) that stored times use. */
 inline constexpr cv_time CV_TIME_INFINITE = {2147483647, 999999};
 
-/* 1 when `t` is the infinite time, else 0. */
+/* 1 when `t` is the infinite time, else 0 (also for null). */
 int cv_time_is_infinite(const cv_time *t);
 
-/* The current time.  0; 22 for null. */
+/* The current time (UTC), microseconds at the clock's millisecond
+ * resolution.  0; 22 for null; the clock's error. */
 cv_status cv_time_now(cv_time *now);
 
-/* Converts seconds since 1970 to local calendar time.  0 or the error. */
+/* Converts seconds since 1970 to local calendar time (thread-safe).  0; 22
+ * for a null record; the conversion's error (75 when the time cannot be
+ * represented). */
 cv_status cv_time_to_local(std::int64_t seconds, struct tm *calendar);
 
-/* The computer's name (cached on first use).  The bounded copy's status; 22
- * when the name cannot be read. */
+/* Seconds since 1970 of a Windows file time (100-nanosecond units since
+ * 1601-01-01 UTC), rounded towards zero; negative before 1970. */
+std::int64_t cv_time_from_file_time(std::uint64_t file_time);
+
+/* Size of the process-wide computer-name cache. */
+inline constexpr std::size_t CV_HOST_NAME_SIZE = 8192;
+
+/* The computer's name (read once, then cached).  0; 22 for a null buffer,
+ * zero size, or when the name cannot be read; 28677 when it is cut. */
 cv_status cv_get_host_name(char *buf, std::size_t size);
 
-/* The current user's name from USER, LOGNAME, or USERNAME with USERDOMAIN
- * (or DOMAINNAME) as DOMAIN\user.  A mismatch with the process owner is
- * logged; the environment's name is the result.  0, or the failure (logged). */
+/* The current user's name from the environment: USER when set and not empty,
+ * else LOGNAME, else USERNAME, normalised with USERDOMAIN (or DOMAINNAME) to
+ * DOMAIN\user (the bare user when the domain is this computer).  A name
+ * that differs from the process owner's is logged ("Process owner and %USER%
+ * name mismatch, using env name") and still used.  0; 22 for a null buffer,
+ * zero size or no name; 28677 when it does not fit; failures are logged as
+ * "Failed to resolve user name, errno:%d, err desc:%s" and leave `buf`
+ * empty. */
 cv_status cv_get_current_user_name(char *buf, std::size_t size);
 
 /* Modes of cv_user_name_normalize. */
@@ -55,11 +80,24 @@ enum : int {
 /* The process-wide resolution mode. */
 inline constexpr int CV_NAME_RESOLUTION_MODE = CV_NAME_DOMAIN_CACHE;
 
-/* Rewrites `name` in place as DOMAIN\user (user in lower case, domain in
- * upper case; the domain dropped when it is this computer or ".").  user@dom,
- * dom\user and dom/user are understood.  0, or a bounded copy's status. */
+/* Rewrites `name` (a string within `size` bytes) in place as DOMAIN\user:
+ * user in lower case, domain in upper case, the domain dropped when it equals
+ * this computer's name (ignoring case; a dotted host name also matches by its
+ * first label) or ".".  user@dom, dom\user and dom/user are understood, the
+ * first "@", else "\", else "/" splitting.  Mode CV_NAME_UNTOUCHED changes
+ * nothing; CV_NAME_DIRECTORY and CV_NAME_DOMAIN_CACHE replace the domain by
+ * its flat name from the directory (directly or through the cache); when
+ * that fails "Unable to locate domain %s.  Leaving name as is." is logged and
+ * the domain kept as written.  0; 22 for a null name, zero size, an
+ * unterminated name or an unknown mode; 28677 when a part exceeds 511 bytes
+ * or the result does not fit (the name is then unchanged). */
 cv_status cv_user_name_normalize(char *name, std::size_t size, int mode);
 
-/* The flat name of `domain`, through a 20-entry cache.  0; 2 when the domain
- * cannot be found; 8 out of memory. */
+/* Entries of the domain cache, replaced least recently used first. */
+inline constexpr std::size_t CV_DOMAIN_CACHE_ENTRIES = 20;
+
+/* The flat name of `domain` (compared ignoring case), through a process-wide
+ * cache of CV_DOMAIN_CACHE_ENTRIES look-ups.  0; 2 when the domain cannot be
+ * found (failures are not cached); 8 out of memory; 22 for null arguments or
+ * zero size; 28677 when the flat name is cut. */
 cv_status cv_domain_cache_lookup(const char *domain, char *flat_name, std::size_t size);
