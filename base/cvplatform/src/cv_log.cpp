@@ -1,0 +1,563 @@
+// The process-wide log: line composition, repeat suppression, and the ring
+// of ten numbered files that bounds its size.
+//
+// A line is "<header><level> <message>\r\n".  The header is the local time
+// and the process and thread ids; when lines were suppressed as repeats of
+// the line before, the header starts with the notice "Last message repeated
+// N times\r\n".  Header, body and line end are built in fixed buffers on the
+// stack and written with one write call: no allocation happens per message.
+//
+// The ring.  The log path D/B names the plain file; the numbered files are B
+// with "." and a digit inserted before its extension (name.0.log ..
+// name.9.log).  The file written is found by listing D: starting at the
+// lowest digit present, the last of the run of consecutive digits.  When it
+// is full the next digit is created, the digit after that one is deleted (so
+// that the run always ends at the newest file) and the plain name is linked
+// again to the new file.  The size is checked only every CHECK_INTERVAL
+// written bytes, under the log mutex.
+//
+// Many processes append to one file at once (one shell per login).  What is
+// guaranteed:
+//  - Every line reaches the file whole and unmixed: the files are opened for
+//    appending and a line is one write call, which the kernel places at the
+//    end of the file as a unit.  Only a partial write (disk full) is
+//    continued by a second call, which may then land after another line.
+//  - Choosing, creating, deleting and relinking ring files happen only under
+//    the ring lock, an exclusive lock on the log directory held by one
+//    process at a time (see ring_open).  A process therefore decides from a
+//    directory that nobody else is changing:
+//    * Two processes that find the same file full do not both rotate: the
+//      first one creates the next file; the second one, finding that newer
+//      file with room, writes there and deletes nothing.
+//    * A process that finds its own file full always continues from the
+//      newest file of the ring, never from its own (possibly older) file,
+//      so it never deletes a file that others are writing into.
+//    * The only file deleted is the one after a newly created newest file:
+//      the oldest of the ring.  A process still writes into that file only
+//      when it wrote less than CHECK_INTERVAL bytes while the others filled
+//      the eight files in between; only then, when the ring has no room left
+//      for it, are its lines lost.
+//  - A file may grow beyond the maximum by what the writers append before
+//    their next size check: up to CHECK_INTERVAL bytes and one line each.
+//  - Where the directory cannot be locked (a file system without locks) the
+//    ring is handled in the same way without the lock, and the races above
+//    are possible again.
+//
+// Within one process the writer takes no lock (the system is single-
+// threaded); the repeat state is plain process-wide state.  The thread's
+// last system error is saved and restored around every logging call.
+#include "cvplatform/cv_log.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <string_view>
+
+#include "cv_log_internal.h"
+#include "cvplatform/cv_crash.h"
+#include "cvplatform/cv_error.h"
+#include "cvplatform/cv_file.h"
+#include "cvplatform/cv_mutex.h"
+#include "cvplatform/cv_path.h"
+#include "cvplatform/cv_str.h"
+
+int cv_log_enabled = 1;
+int cv_log_debug_enabled = 0;
+int cv_log_verbosity = 0;
+
+namespace {
+
+constexpr std::size_t LEVEL_SIZE = 4;          // "ERR " and its kin
+constexpr std::size_t MESSAGE_SIZE = 4090;     // the formatted message, terminator included
+constexpr std::size_t BODY_CAP = 4093;         // level, blank and message
+constexpr std::size_t BODY_SIZE = 4096;        // body buffer: body, CR LF, terminator
+constexpr std::size_t HEADER_SIZE = 256;       // a header must fit here, terminator included
+constexpr std::size_t PREVIOUS_BODY_SIZE = 4352;
+constexpr std::uint64_t CHECK_INTERVAL = 65536;
+constexpr std::uint64_t MIB = 1048576;
+constexpr std::uint32_t FILE_MODE = 0644;
+constexpr std::uint32_t DIR_MODE = 0755;
+constexpr std::size_t NUMBERED_PATH_SIZE = CV_LOG_PATH_SIZE + 2;
+constexpr std::size_t DIR_ENTRY_SIZE = 1024;
+
+constexpr const char *LEVEL_NAMES[] = {"ERR ", "LOG ", "DBG "};
+
+
+static_assert(LEVEL_SIZE + MESSAGE_SIZE + 2 <= BODY_SIZE);
+static_assert(BODY_CAP + 1 <= PREVIOUS_BODY_SIZE);
+
+// The log of this process.
+struct log_state {
+    int open = CV_LOG_NOT_INITIALISED;
+    int stderr_only = 0;
+    cv_file_handle current = CV_FILE_INVALID;
+    cv_file_handle previous = CV_FILE_INVALID;
+    char path[CV_LOG_PATH_SIZE] = {};
+    char current_name[NUMBERED_PATH_SIZE] = {};
+    std::uint64_t max_size = CV_LOG_DEFAULT_MAX_SIZE;
+    std::uint64_t bytes_since_check = 0;
+    char previous_body[PREVIOUS_BODY_SIZE] = {};
+    std::uint32_t repeat_count = 0;
+    std::uint32_t process_id = 0;
+    cv_mutex mutex{};
+};
+
+log_state g_log;
+
+// Keeps the thread's last system error across a scope.
+class error_keeper {
+public:
+    error_keeper() : saved_(cv_log_error_save()) {}
+    ~error_keeper() { cv_log_error_restore(saved_); }
+    error_keeper(const error_keeper &) = delete;
+    error_keeper &operator=(const error_keeper &) = delete;
+
+private:
+    cv_log_saved_error saved_;
+};
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// Copies `text` (with `suffix`) into `buf` only when the whole of it fits.
+bool copy_whole(char *buf, std::size_t size, const char *text, const char *suffix) {
+    if (std::strlen(text) + std::strlen(suffix) >= size) {
+        buf[0] = '\0';
+        return false;
+    }
+    return cv_snprintf(buf, size, "%s%s", text, suffix) >= 0;
+}
+
+// Prints the log's own trouble to standard error: the log cannot report
+// through itself.
+void complain(const char *text, int length) {
+    if (length > 0) (void)cv_log_stderr_write(text, static_cast<std::size_t>(length));
+}
+
+// Room for a notice quoting a path.
+constexpr std::size_t NOTICE_SIZE = NUMBERED_PATH_SIZE + 64;
+
+// The directory and file name parts of the log path.
+struct ring_names {
+    char dir[CV_LOG_PATH_SIZE];  // D: before the last "/", "." without one, "/" for "/B"
+    std::string_view base;       // B, pointing into the log path
+};
+
+void split_log_path(const char *path, ring_names *names) {
+    const std::string_view whole(path);
+    const std::size_t slash = whole.rfind('/');
+    if (slash == std::string_view::npos) {
+        (void)cv_str_copy(names->dir, ".", sizeof names->dir);
+        names->base = whole;
+        return;
+    }
+    const std::size_t dir_length = slash == 0 ? 1 : slash;
+    std::memcpy(names->dir, path, dir_length);
+    names->dir[dir_length] = '\0';
+    names->base = whole.substr(slash + 1);
+}
+
+// Where the digit goes in a numbered name of `base`.
+std::size_t digit_position(std::string_view base) {
+    const std::size_t dot = base.rfind('.');
+    return (dot == std::string_view::npos ? base.size() : dot) + 1;
+}
+
+// True when directory entry `entry` is a numbered name of `base`; `*digit`
+// gets its digit.
+bool match_numbered(std::string_view base, std::string_view entry, int *digit) {
+    const std::size_t at = digit_position(base);
+    if (entry.size() != base.size() + 2 || !is_digit(entry[at])) return false;
+    const std::size_t dot = at - 1;
+    if (entry.substr(0, dot) != base.substr(0, dot) || entry[dot] != '.') return false;
+    if (entry.substr(at + 1) != base.substr(dot)) return false;
+    *digit = entry[at] - '0';
+    return true;
+}
+
+// Marks the digits of the numbered files present in `names->dir`.
+cv_status list_ring(const ring_names &names, bool present[CV_LOG_RING_SIZE]) {
+    cv_dir *dir = nullptr;
+    const cv_status status = cv_dir_open(names.dir, &dir);
+    if (status != CV_OK) {
+        char notice[NOTICE_SIZE];
+        complain(notice, cv_snprintf(notice, sizeof notice, "Error opening log directory %s\n",
+                                     names.dir));
+        return status;
+    }
+    char entry[DIR_ENTRY_SIZE];
+    for (;;) {
+        const cv_status read = cv_dir_read(dir, entry, sizeof entry);
+        if (read == CV_E_BUFFER_SPACE) continue;  // too long to be one of ours
+        if (read != CV_OK) break;
+        int digit = 0;
+        if (match_numbered(names.base, entry, &digit)) present[digit] = true;
+    }
+    (void)cv_dir_close(&dir);
+    return CV_OK;
+}
+
+// Opens numbered file `digit` for appending into `*file`; its path goes to
+// `name`.  22 (with the notice) when it cannot be opened.
+cv_status open_numbered(int digit, cv_file_handle *file, char *name, std::size_t size) {
+    if (cv_log_numbered_path(g_log.path, digit, name, size) != CV_OK) return CV_E_INVALID;
+    if (cv_file_open(name, file, CV_FILE_FLAGS_LOG, FILE_MODE) != CV_OK) {
+        char notice[NOTICE_SIZE];
+        complain(notice, cv_snprintf(notice, sizeof notice, "Cannot open log file: %s\n", name));
+        return CV_E_INVALID;
+    }
+    return CV_OK;
+}
+
+// True when the open file has room left.  A failed size query counts as no
+// room, so that the ring moves on to a file it can measure.
+bool has_room(cv_file_handle *file) {
+    cv_file_status status{};
+    return cv_file_stat(file, &status) == CV_OK && status.size < g_log.max_size;
+}
+
+// Points the plain log name at numbered file `name`.  Failures are ignored:
+// the numbered file is written all the same.
+void relink_plain_name(const char *name) {
+    (void)cv_file_delete(g_log.path);
+    (void)cv_file_link(name, g_log.path);
+}
+
+// The ring open proper, with the ring lock held (when it could be taken).
+cv_status ring_open_locked(const ring_names &names) {
+    bool present[CV_LOG_RING_SIZE] = {};
+    const cv_status listed = list_ring(names, present);
+    if (listed != CV_OK) return listed;
+
+    bool fresh = false;
+    int digit = cv_log_choose_digit(present, &fresh);
+    char name[NUMBERED_PATH_SIZE];
+    cv_file_handle file = CV_FILE_INVALID;
+    if (open_numbered(digit, &file, name, sizeof name) != CV_OK) return CV_E_INVALID;
+
+    // A whole lap without a file with room (files that cannot be deleted or
+    // measured) ends at the last file opened rather than going round forever.
+    for (int advances = 0; !has_room(&file) && advances < CV_LOG_RING_SIZE; ++advances) {
+        (void)cv_file_close(&file);
+        digit = (digit + 1) % CV_LOG_RING_SIZE;
+        char after[NUMBERED_PATH_SIZE];
+        if (cv_log_numbered_path(g_log.path, (digit + 1) % CV_LOG_RING_SIZE, after,
+                                 sizeof after) == CV_OK)
+            (void)cv_file_delete(after);
+        if (open_numbered(digit, &file, name, sizeof name) != CV_OK) return CV_E_INVALID;
+        fresh = true;
+    }
+    if (fresh) relink_plain_name(name);
+    g_log.current = file;
+    (void)cv_str_copy(g_log.current_name, name, sizeof g_log.current_name);
+    return CV_OK;
+}
+
+// Finds (and when needed creates) the numbered file to write and makes it
+// the current file.  Runs under the log mutex.
+cv_status ring_open() {
+    static ring_names names;  // under the log mutex; too large for the stack twice over
+    split_log_path(g_log.path, &names);
+    cv_file_handle lock = CV_FILE_INVALID;
+    (void)cv_log_ring_lock(names.dir, &lock);
+    const cv_status status = ring_open_locked(names);
+    cv_log_ring_unlock(&lock);
+    return status;
+}
+
+// Rotates to the next file when the current one is full; opens the ring
+// when no file is open.
+cv_status size_check() {
+    cv_mutex_guard guard(&g_log.mutex);
+    if (guard.status() != CV_OK) return guard.status();
+    if (g_log.current != CV_FILE_INVALID) {
+        cv_file_status status{};
+        const cv_status queried = cv_file_stat(&g_log.current, &status);
+        if (queried != CV_OK) return queried;  // keep writing; try again later
+        if (status.size < g_log.max_size) return CV_OK;
+        if (g_log.previous != CV_FILE_INVALID) {
+            (void)cv_file_flush(&g_log.previous);
+            (void)cv_file_close(&g_log.previous);
+        }
+        g_log.previous = g_log.current;
+        g_log.current = CV_FILE_INVALID;
+        g_log.current_name[0] = '\0';
+    }
+    return ring_open();
+}
+
+// Writes `count` bytes to the current file, continuing partial writes.
+cv_status write_current(const char *bytes, std::size_t count) {
+    while (count > 0) {
+        std::size_t written = 0;
+        const cv_status status = cv_file_write(&g_log.current, bytes, count, &written);
+        written = std::min(written, count);
+        g_log.bytes_since_check += written;
+        if (status != CV_OK) return status;
+        if (written == 0) return CV_E_LOG_MESSAGE;
+        bytes += written;
+        count -= written;
+    }
+    return CV_OK;
+}
+
+// Composes one line and writes it.
+cv_status write_line(int level, const char *fmt, va_list args) {
+    if (g_log.current == CV_FILE_INVALID && !g_log.stderr_only) return CV_E_INVALID;
+
+    // The header goes right in front of the body, so that the whole line is
+    // one buffer without copying the body.
+    char line[HEADER_SIZE + BODY_SIZE];
+    char *const body = line + HEADER_SIZE;
+    const int name_index = std::clamp(level, 0, 2);
+    std::memcpy(body, LEVEL_NAMES[name_index], LEVEL_SIZE);
+    char *const message = body + LEVEL_SIZE;
+    message[0] = '\0';
+    const int formatted = cv_vsnprintf(message, MESSAGE_SIZE, fmt, args);
+    // The length is measured, not taken from the print: a cut may stop
+    // before the capacity to keep UTF-8 characters whole.
+    const std::size_t message_length = formatted < 0 ? 0 : ::strnlen(message, MESSAGE_SIZE - 1);
+    const std::size_t body_length = std::min(LEVEL_SIZE + message_length, BODY_CAP);
+
+    if (std::memcmp(g_log.previous_body, body, body_length) == 0 &&
+        g_log.previous_body[body_length] == '\0') {
+        ++g_log.repeat_count;
+        return CV_OK;
+    }
+    std::memcpy(g_log.previous_body, body, body_length);
+    g_log.previous_body[body_length] = '\0';
+    body[body_length] = '\r';
+    body[body_length + 1] = '\n';
+    const std::size_t body_and_end = body_length + 2;
+
+    if (g_log.stderr_only) {
+        (void)cv_log_stderr_write(body, body_and_end);
+        return CV_OK;
+    }
+
+    cv_time now{};
+    struct tm local {};
+    if (cv_time_now(&now) != CV_OK || cv_time_to_local(now.seconds, &local) != CV_OK)
+        return CV_E_LOG_MESSAGE;
+    // The repeat count goes through "%.*d" with precision 0 in both forms:
+    // a count of 0 prints nothing, any other count prints its digits.
+    char header[HEADER_SIZE + 1];
+    const int count = static_cast<int>(g_log.repeat_count);
+    const int millisecond = static_cast<int>(now.microseconds / 1000);
+    const int header_length =
+        count == 0
+            ? cv_snprintf(header, sizeof header,
+                          "%.*d%04d-%02d-%02d %02d:%02d:%02d.%03d [%x-%08x] ", 0, count,
+                          local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                          local.tm_min, local.tm_sec, millisecond, g_log.process_id,
+                          cv_thread_id())
+            : cv_snprintf(header, sizeof header,
+                          "Last message repeated %.*d times\r\n"
+                          "%04d-%02d-%02d %02d:%02d:%02d.%03d [%x-%x] ",
+                          0, count, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                          local.tm_hour, local.tm_min, local.tm_sec, millisecond,
+                          g_log.process_id, cv_thread_id());
+    if (header_length < 0 || static_cast<std::size_t>(header_length) >= HEADER_SIZE)
+        return CV_E_LOG_MESSAGE;
+    char *const start = body - header_length;
+    std::memcpy(start, header, static_cast<std::size_t>(header_length));
+
+    const cv_status status =
+        write_current(start, static_cast<std::size_t>(header_length) + body_and_end);
+    g_log.repeat_count = 0;
+    if (g_log.bytes_since_check >= CHECK_INTERVAL) {
+        // Reset first: anything logged from inside the check must not start
+        // another one.
+        g_log.bytes_since_check = 0;
+        (void)size_check();
+    }
+    return status;
+}
+
+void reset_lines() {
+    g_log.previous_body[0] = '\0';
+    g_log.repeat_count = 0;
+    g_log.bytes_since_check = 0;
+}
+
+// The file-backed part of cv_log_init: path, size suffix, directory, ring.
+cv_status open_file_log(const char *name) {
+    if (cv_str_copy(g_log.path, name, sizeof g_log.path) != CV_OK) return CV_E_NAME_TOO_LONG;
+    cv_log_parse_size_suffix(g_log.path, &g_log.max_size);
+    cv_path_normalize_slashes(g_log.path);
+    if (std::strchr(g_log.path, '/') == nullptr) {
+        char dir[CV_LOG_PATH_SIZE];
+        const cv_status found = cv_log_get_default_dir(dir, sizeof dir);
+        if (found != CV_OK) return found;
+        if (cv_path_join(dir, g_log.path, g_log.path, sizeof g_log.path) != 0)
+            return CV_E_BUFFER_TOO_SMALL;
+        const cv_status created = cv_dir_create(dir, DIR_MODE, 1);
+        if (created != CV_OK) return created;
+    }
+    return size_check();
+}
+
+}  // namespace
+
+void cv_log_parse_size_suffix(char *path, std::uint64_t *max_size) {
+    char *const colon = std::strrchr(path, ':');
+    if (colon == nullptr) return;
+    if (colon == path + 1 && is_ascii_letter(path[0])) return;  // a drive letter's colon
+    char *digits_end = colon + 1;
+    if (!is_digit(*digits_end)) return;
+    std::uint64_t mib = 0;
+    for (; is_digit(*digits_end); ++digits_end) {
+        // Saturate: any value past the limit is simply out of range.
+        if (mib <= CV_LOG_MAX_SUFFIX_MIB) mib = mib * 10 + static_cast<std::uint64_t>(*digits_end - '0');
+    }
+    std::memmove(colon, digits_end, std::strlen(digits_end) + 1);
+    if (mib >= 1 && mib <= CV_LOG_MAX_SUFFIX_MIB) *max_size = mib * MIB;
+}
+
+int cv_log_choose_digit(const bool present[CV_LOG_RING_SIZE], bool *fresh) {
+    int lowest = 0;
+    while (lowest < CV_LOG_RING_SIZE && !present[lowest]) ++lowest;
+    if (lowest == CV_LOG_RING_SIZE) {
+        *fresh = true;
+        return 0;
+    }
+    *fresh = false;
+    int last = lowest;
+    while (last + 1 < CV_LOG_RING_SIZE && present[last + 1]) ++last;
+    return last;
+}
+
+cv_status cv_log_numbered_path(const char *path, int digit, char *dst, std::size_t size) {
+    const std::string_view whole(path);
+    const std::size_t slash = whole.rfind('/');
+    const std::size_t base_start = slash == std::string_view::npos ? 0 : slash + 1;
+    const std::size_t at = base_start + digit_position(whole.substr(base_start)) - 1;
+    if (whole.size() + 3 > size || digit < 0 || digit >= CV_LOG_RING_SIZE)
+        return CV_E_NAME_TOO_LONG;
+    std::memcpy(dst, path, at);
+    dst[at] = '.';
+    dst[at + 1] = static_cast<char>('0' + digit);
+    std::memcpy(dst + at + 2, path + at, whole.size() - at + 1);
+    return CV_OK;
+}
+
+std::uint64_t cv_log_max_size() { return g_log.max_size; }
+
+const char *cv_log_path() { return g_log.path; }
+
+const char *cv_log_current_file() { return g_log.current_name; }
+
+cv_status cv_log_init(int replay_mode, const char *name) {
+    if (g_log.open == CV_LOG_OPEN) return CV_OK;
+    if (name == nullptr || replay_mode == 3) return CV_E_INVALID;
+    if (::strnlen(name, CV_LOG_PATH_SIZE + 1) > CV_LOG_PATH_SIZE) return CV_E_NAME_TOO_LONG;
+    error_keeper keep_error;
+
+    g_log.stderr_only = 0;
+    g_log.path[0] = '\0';
+    g_log.current_name[0] = '\0';
+    g_log.max_size = CV_LOG_DEFAULT_MAX_SIZE;
+    reset_lines();
+    const cv_status locked = cv_mutex_init(&g_log.mutex);
+    if (locked != CV_OK) return locked;
+
+    cv_status status = CV_OK;
+    if (std::strcmp(name, "-") == 0) {
+        g_log.stderr_only = 1;
+    } else {
+        status = open_file_log(name);
+    }
+    g_log.process_id = cv_process_id();
+    (void)cv_crash_handler_install();
+    if (status != CV_OK) {
+        // Not initialised: a later cv_log_init starts again from scratch.
+        (void)cv_mutex_destroy(&g_log.mutex);
+        return status;
+    }
+    g_log.open = CV_LOG_OPEN;
+    return CV_OK;
+}
+
+int cv_log_vmsg(int destination, int level, const char *fmt, va_list args) {
+    if (cv_log_enabled == 0 || (level >= CV_LOG_LEVEL_DEBUG && cv_log_debug_enabled == 0))
+        return 0;
+    error_keeper keep_error;
+    switch (destination) {
+    case CV_LOG_NOT_INITIALISED:
+    case 1:  // messages held for replay: this system holds none
+        break;
+    case CV_LOG_OPEN:
+        if (fmt != nullptr) (void)write_line(level, fmt, args);
+        break;
+    default:
+        return CV_E_INVALID;
+    }
+    return 0;
+}
+
+int cv_log_error(const char *fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    cv_log_vmsg(g_log.open, CV_LOG_LEVEL_ERROR, fmt, args);
+    va_end(args);
+    return 0;
+}
+
+int cv_log_info(const char *fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    cv_log_vmsg(g_log.open, CV_LOG_LEVEL_INFO, fmt, args);
+    va_end(args);
+    return 0;
+}
+
+int cv_log_debug(const char *fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    cv_log_vmsg(g_log.open, CV_LOG_LEVEL_DEBUG, fmt, args);
+    va_end(args);
+    return 0;
+}
+
+void cv_log_flush() {
+    if (g_log.open != CV_LOG_OPEN || g_log.current == CV_FILE_INVALID) return;
+    error_keeper keep_error;
+    (void)cv_file_flush(&g_log.current);
+}
+
+void cv_log_close() {
+    error_keeper keep_error;
+    if (g_log.open == CV_LOG_OPEN) {
+        for (cv_file_handle *file : {&g_log.current, &g_log.previous}) {
+            if (*file == CV_FILE_INVALID) continue;
+            (void)cv_file_flush(file);
+            (void)cv_file_close(file);
+        }
+        (void)cv_mutex_destroy(&g_log.mutex);
+    }
+    g_log.open = CV_LOG_NOT_INITIALISED;
+    g_log.stderr_only = 0;
+    g_log.current_name[0] = '\0';
+    // Repeats still pending are dropped, never announced in a later log.
+    reset_lines();
+    (void)cv_crash_handler_remove();
+}
+
+cv_status cv_log_get_default_dir(char *buf, std::size_t size) {
+    if (buf == nullptr || size == 0) return CV_E_INVALID;
+    buf[0] = '\0';
+    error_keeper keep_error;
+    char exe[CV_PATH_SIZE];
+    char found[CV_PATH_SIZE];
+    if (cv_path_get_exe_path(exe, sizeof exe) < 0) return CV_E_INVALID;
+    if (cv_path_get_product_root(exe, found, sizeof found) < 0) return CV_E_INVALID;
+    if (!copy_whole(buf, size, found, "/var/log")) return CV_E_BUFFER_TOO_SMALL;
+    if (cv_file_exists(buf)) return CV_OK;
+    if (cv_path_get_exe_dir(found, sizeof found) < 0) {
+        buf[0] = '\0';
+        return CV_E_INVALID;
+    }
+    if (!copy_whole(buf, size, found, "")) return CV_E_BUFFER_TOO_SMALL;
+    return CV_OK;
+}
