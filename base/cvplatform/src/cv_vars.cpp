@@ -4,8 +4,8 @@
 // literally, in the text and inside a name; any other "$" is plain text.  A
 // value may itself hold references, so the output of a pass that substituted
 // something is expanded again, each pass consuming one level of escapes.
-// Five substituting passes are allowed after the first; a sixth means the
-// values refer to each other in a loop, and the expansion stops there.  The
+// Five passes may substitute; a substitution in a sixth means the values
+// refer to each other in a loop (or nest too deeply), and the expansion stops.  The
 // name HOME (any letter case), when the table does not define it, is the
 // profile directory of the table's "user" or, without one, of the current
 // user.  The work is done in scratch buffers, so the destination may be the

@@ -196,9 +196,9 @@ cv_status cv_net_parse_address(const char *text, cv_net_address *address, int *i
  * the next character literally (a final "|" is itself literal), also inside
  * a name.  A name the table lacks that reads HOME in any letter case is the
  * profile directory of the table's "user" entry, or of the current user
- * when there is none.  A pass that substituted something is expanded again
- * (consuming one more level of escapes); five such passes after the first
- * are allowed.  `dst` (capacity bytes; may be null when only the length is
+ * when there is none.  The output of a pass that substituted something is
+ * expanded again (consuming one more level of escapes); five passes may
+ * substitute, a substitution in the sixth fails.  `dst` (capacity bytes; may be null when only the length is
  * wanted, and may be `src` itself) is written only on success, and `length`
  * (may be null) then gets the result's length plus one.  0; 2 unresolved
  * name (or the table's look-up status); 8 out of memory; 22 null source,

@@ -1,0 +1,155 @@
+// Tests of the POSIX layer under the string module: reading and setting
+// environment variables with the statuses of the UTF-16 environment, and
+// reading IPv4 and IPv6 address literals.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <string>
+
+#include "cvplatform/cv_str.h"
+
+namespace {
+
+constexpr char kUntouched[] = "untouched";
+
+struct Destination {
+    char text[64];
+    Destination() { std::memcpy(text, kUntouched, sizeof(kUntouched)); }
+};
+
+TEST(Getenv, UnsetOrEmptyGivesInvalidAndLeavesTheDestination) {
+    ::unsetenv("CV_ENV_TEST_UNSET");
+    Destination dst;
+    EXPECT_EQ(cv_getenv("CV_ENV_TEST_UNSET", dst.text, sizeof(dst.text)), CV_E_INVALID);
+    EXPECT_STREQ(dst.text, kUntouched);
+    ASSERT_EQ(::setenv("CV_ENV_TEST_EMPTY", "", 1), 0);
+    EXPECT_EQ(cv_getenv("CV_ENV_TEST_EMPTY", dst.text, sizeof(dst.text)), CV_E_INVALID);
+    EXPECT_STREQ(dst.text, kUntouched);
+}
+
+struct SizeCase {
+    const char *value;
+    std::size_t capacity;
+    cv_status status;
+};
+
+TEST(Getenv, GivesTheStatusesOfTheWideRead) {
+    const SizeCase cases[] = {
+        {"abc", 4, CV_OK},
+        {"abc", 3, CV_E_BUFFER_SPACE},  // needs capacity wide characters or more
+        {"abc", 0, CV_E_BUFFER_SPACE},
+        {"\xC3\xA9\xC3\xA9\xC3\xA9", 7, CV_OK},
+        {"\xC3\xA9\xC3\xA9\xC3\xA9", 4, CV_E_BUFFER_TOO_SMALL},  // fits wide, not as UTF-8
+        {"\xC3\xA9\xC3\xA9\xC3\xA9", 3, CV_E_BUFFER_SPACE},
+        {"\xF0\x9F\x98\x80", 3, CV_E_BUFFER_TOO_SMALL},  // two wide units, five bytes
+        {"\xF0\x9F\x98\x80", 2, CV_E_BUFFER_SPACE},
+    };
+    for (const auto &c : cases) {
+        ASSERT_EQ(::setenv("CV_ENV_TEST_SIZE", c.value, 1), 0);
+        Destination dst;
+        EXPECT_EQ(cv_getenv("CV_ENV_TEST_SIZE", dst.text, c.capacity), c.status)
+            << c.value << " capacity " << c.capacity;
+        EXPECT_STREQ(dst.text, c.status == CV_OK ? c.value : kUntouched);
+    }
+}
+
+TEST(Getenv, ReadsTheForcedCommandIntoItsBuffer) {
+    constexpr std::size_t kCommandSize = 2048;
+    const std::string fits(kCommandSize - 1, 'c');
+    ASSERT_EQ(::setenv("SSH_ORIGINAL_COMMAND", fits.c_str(), 1), 0);
+    std::string dst(kCommandSize, '\0');
+    EXPECT_EQ(cv_getenv("SSH_ORIGINAL_COMMAND", dst.data(), kCommandSize), CV_OK);
+    EXPECT_EQ(std::string(dst.c_str()), fits);
+    ASSERT_EQ(::setenv("SSH_ORIGINAL_COMMAND", (fits + "c").c_str(), 1), 0);
+    EXPECT_EQ(cv_getenv("SSH_ORIGINAL_COMMAND", dst.data(), kCommandSize), CV_E_BUFFER_SPACE);
+    ::unsetenv("SSH_ORIGINAL_COMMAND");
+}
+
+TEST(Getenv, RefusesValuesAndNamesThatAreNotUtf8) {
+    const char *values[] = {"\xFF", "ok\xC3", "\xED\xA0\x80", "\xC0\xAF"};
+    for (const char *value : values) {
+        ASSERT_EQ(::setenv("CV_ENV_TEST_BYTES", value, 1), 0);
+        Destination dst;
+        EXPECT_EQ(cv_getenv("CV_ENV_TEST_BYTES", dst.text, sizeof(dst.text)), CV_E_INVALID);
+        EXPECT_STREQ(dst.text, kUntouched);
+    }
+    Destination dst;
+    EXPECT_EQ(cv_getenv("CV_\xFF", dst.text, sizeof(dst.text)), CV_E_INVALID);
+    EXPECT_EQ(cv_getenv("", dst.text, sizeof(dst.text)), CV_E_INVALID);
+    EXPECT_EQ(cv_getenv("A=B", dst.text, sizeof(dst.text)), CV_E_INVALID);
+    EXPECT_EQ(cv_getenv(nullptr, dst.text, sizeof(dst.text)), CV_E_INVALID);
+    EXPECT_EQ(cv_getenv("PATH", nullptr, 16), CV_E_INVALID);
+    EXPECT_STREQ(dst.text, kUntouched);
+}
+
+TEST(Getenv, RefusesANameTooLongForTheWideNameBuffer) {
+    Destination dst;
+    const std::string fits(4095, 'N');  // 8192 bytes with the terminator
+    const std::string too_long(4096, 'N');
+    EXPECT_EQ(cv_getenv(fits.c_str(), dst.text, sizeof(dst.text)), CV_E_INVALID);  // unset
+    EXPECT_EQ(cv_getenv(too_long.c_str(), dst.text, sizeof(dst.text)), CV_E_BUFFER_TOO_SMALL);
+}
+
+TEST(Setenv, SetsAndReplacesValues) {
+    EXPECT_EQ(cv_setenv("CV_ENV_TEST_SET", "first \xC3\xA9"), CV_OK);
+    EXPECT_STREQ(::getenv("CV_ENV_TEST_SET"), "first \xC3\xA9");
+    EXPECT_EQ(cv_setenv("CV_ENV_TEST_SET", "second"), CV_OK);
+    Destination dst;
+    EXPECT_EQ(cv_getenv("CV_ENV_TEST_SET", dst.text, sizeof(dst.text)), CV_OK);
+    EXPECT_STREQ(dst.text, "second");
+}
+
+TEST(Setenv, RefusesInvalidNamesAndValues) {
+    ::unsetenv("CV_ENV_TEST_BAD");
+    EXPECT_EQ(cv_setenv("CV_ENV_TEST_BAD", "\xC3"), CV_E_INVALID);
+    EXPECT_EQ(cv_setenv("CV_ENV_TEST_\xFF", "v"), CV_E_INVALID);
+    EXPECT_EQ(cv_setenv("", "v"), CV_E_INVALID);
+    EXPECT_EQ(cv_setenv("CV_ENV=TEST", "v"), CV_E_INVALID);
+    EXPECT_EQ(cv_setenv(nullptr, "v"), CV_E_INVALID);
+    EXPECT_EQ(cv_setenv("CV_ENV_TEST_BAD", nullptr), CV_E_INVALID);
+    EXPECT_EQ(::getenv("CV_ENV_TEST_BAD"), nullptr);
+}
+
+TEST(NetParseAddress, ReadsIpv4Literals) {
+    cv_net_address address{};
+    int is_ipv6 = -1;
+    ASSERT_EQ(cv_net_parse_address("192.168.1.10", &address, &is_ipv6), CV_OK);
+    EXPECT_EQ(address.family, CV_NET_FAMILY_IPV4);
+    EXPECT_EQ(is_ipv6, 0);
+    const std::uint8_t expected[4] = {192, 168, 1, 10};
+    EXPECT_EQ(std::memcmp(address.ipv4, expected, 4), 0);
+}
+
+TEST(NetParseAddress, ReadsIpv6LiteralsWithOrWithoutAZone) {
+    const char *texts[] = {"fe80::1", "fe80::1%eth0", "fe80::1%"};
+    for (const char *text : texts) {
+        cv_net_address address{};
+        int is_ipv6 = 0;
+        ASSERT_EQ(cv_net_parse_address(text, &address, &is_ipv6), CV_OK) << text;
+        EXPECT_EQ(address.family, CV_NET_FAMILY_IPV6);
+        EXPECT_EQ(is_ipv6, 1);
+        EXPECT_EQ(address.ipv6[0], 0xFE);
+        EXPECT_EQ(address.ipv6[1], 0x80);
+        EXPECT_EQ(address.ipv6[15], 0x01);
+    }
+    cv_net_address address{};
+    EXPECT_EQ(cv_net_parse_address("::ffff:10.0.0.1", &address, nullptr), CV_OK);
+    EXPECT_EQ(address.family, CV_NET_FAMILY_IPV6);
+}
+
+TEST(NetParseAddress, RefusesWhatIsNeither) {
+    const std::string long_text = std::string(200, '1') + "%zone";
+    const char *texts[] = {"", "1.2.3", "1.2.3.4%eth0", "256.1.1.1", "fe80::1::2", "host.example",
+                           long_text.c_str()};
+    for (const char *text : texts) {
+        cv_net_address address{};
+        EXPECT_EQ(cv_net_parse_address(text, &address, nullptr), CV_E_INVALID) << text;
+    }
+    cv_net_address address{};
+    EXPECT_EQ(cv_net_parse_address(nullptr, &address, nullptr), CV_E_INVALID);
+    EXPECT_EQ(cv_net_parse_address("1.2.3.4", nullptr, nullptr), CV_E_INVALID);
+    cv_net_startup();  // nothing to start on POSIX; must simply return
+}
+
+}  // namespace
