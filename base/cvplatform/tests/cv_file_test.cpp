@@ -498,6 +498,20 @@ TEST_F(FileTest, WalkReportsAnUnreadableDirectoryAndGoesOn) {
     ::chmod(at("closed").c_str(), 0700);
 }
 
+TEST(FileWalk, EntriesOfARootHaveOneSlash) {
+    // "/" + "/" + name would read as a share path ("//name").
+    cv_dir_walk *w = nullptr;
+    ASSERT_EQ(cv_dir_walk_open(&w, "/"), CV_OK);
+    char name[CV_PATH_SIZE];
+    std::uint32_t type = 0;
+    const cv_status st = cv_dir_walk_next(w, name, sizeof name, &type);
+    EXPECT_NE(st, CV_E_END_REACHED);
+    EXPECT_EQ(name[0], '/');
+    EXPECT_NE(name[1], '/');
+    EXPECT_NE(name[1], '\0');
+    EXPECT_EQ(cv_dir_walk_close(&w), CV_OK);
+}
+
 TEST_F(FileTest, WalkNamesThatDoNotFit) {
     write_file(at("f"), "");
     cv_dir_walk *w = nullptr;
