@@ -16,10 +16,8 @@
 
 namespace {
 
-constexpr char32_t kMaxCodePoint = 0x10FFFF;
 constexpr char32_t kSurrogateFirst = 0xD800;
 constexpr char32_t kSurrogateLast = 0xDFFF;
-constexpr char16_t kHighSurrogateLast = 0xDBFF;
 constexpr char16_t kLowSurrogateFirst = 0xDC00;
 
 constexpr bool is_continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
