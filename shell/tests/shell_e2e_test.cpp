@@ -135,8 +135,7 @@ TEST_F(Shell, AcceptedCommandRunsTheToolFromTheProgramDirectory) {
     EXPECT_TRUE(contains(r.out, "stdin_bytes=5\n")) << r.out;
 
     const std::string log = inst_.log();
-    for (const std::string line :
-         {"LOG Arg: -c\r\n", "LOG Arg: cvcp -S. -V1\r\n", "LOG Execute shell command: cvcp -S. -V1\r\n",
+    for (const std::string &line : std::vector<std::string>{"LOG Arg: -c\r\n", "LOG Arg: cvcp -S. -V1\r\n", "LOG Execute shell command: cvcp -S. -V1\r\n",
           "LOG Executing: " + bin + "/cvcp -S. -V1\r\n", "LOG Waiting for process to finish\r\n",
           "LOG Process finished\r\n"})
         EXPECT_TRUE(contains(log, line)) << line << "\n" << log;
@@ -233,7 +232,7 @@ TEST_F(Shell, RestrictedProgramNameRefusesTheGatedForms) {
 
 TEST_F(Shell, OtherArgumentFormsAreRefusedSilently) {
     for (const std::vector<std::string> &args :
-         {std::vector<std::string>{}, {"-x", "y"}, {"-c"}, {"-l"}}) {
+         std::vector<std::vector<std::string>>{{}, {"-x", "y"}, {"-c"}, {"-l"}}) {
         const run_result r = inst_.run(args, base_env());
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, "");
