@@ -87,14 +87,18 @@ struct expansion {
         return CV_OK;
     }
 
-    // The profile directory HOME stands for, or null.
-    const char *home_dir() {
+    // The profile directory HOME stands for: 0, 2 when it cannot be found,
+    // 8 when there is no buffer for it.
+    cv_status home_dir(const char **value) {
         char *dir = buffers.home(CV_STR_PATH_SIZE);
-        if (dir == nullptr) return nullptr;
+        if (dir == nullptr) return CV_E_NO_MEMORY;
+        *value = dir;
         const char *user = nullptr;
         if (vars != nullptr && cv_btree_get(vars, "user", &user) == CV_OK && user != nullptr)
-            return cv_path_get_user_home_dir(user, dir, CV_STR_PATH_SIZE) == CV_OK ? dir : nullptr;
-        return cv_path_get_home_dir(dir, CV_STR_PATH_SIZE) >= 0 ? dir : nullptr;
+            return cv_path_get_user_home_dir(user, dir, CV_STR_PATH_SIZE) == CV_OK
+                       ? CV_OK
+                       : CV_E_FILE_NOT_FOUND;
+        return cv_path_get_home_dir(dir, CV_STR_PATH_SIZE) >= 0 ? CV_OK : CV_E_FILE_NOT_FOUND;
     }
 
     cv_status resolve(const char *name, const char **value) {
@@ -105,8 +109,8 @@ struct expansion {
             if (status == CV_OK) status = CV_E_FILE_NOT_FOUND;
         }
         if (status == CV_E_FILE_NOT_FOUND && is_home(name)) {
-            *value = home_dir();
-            if (*value != nullptr) return CV_OK;
+            status = home_dir(value);
+            if (status == CV_OK) return CV_OK;
         }
         if (cv_log_verbosity >= 1) cv_log_debug("Unmatched var in string translation: %s.", name);
         return status;

@@ -15,8 +15,9 @@ std::u16string build(const char *program, const std::vector<const char *> &args,
                      std::size_t buffer_bytes, bool *used_heap = nullptr) {
     std::vector<char16_t> buffer(buffer_bytes / 2 + 1, u'#');
     char16_t *heap = reinterpret_cast<char16_t *>(1);
-    const cv_status status = cv_cmdline_build(program, args.data(), args.size(),
-                                              buffer_bytes ? buffer.data() : nullptr, buffer_bytes, &heap);
+    const cv_status status =
+        cv_cmdline_build(program, args.data(), args.size(), buffer_bytes ? buffer.data() : nullptr,
+                         buffer_bytes, &heap);
     EXPECT_EQ(status, CV_OK);
     if (status != CV_OK) return u"<failed>";
     if (used_heap != nullptr) *used_heap = heap != nullptr;
@@ -57,7 +58,8 @@ TEST(CmdlineBuild, GrowsRepeatedlyForLongArgumentLists) {
     std::vector<const char *> args;
     std::u16string expected = u"program";
     for (int i = 0; i < 200; ++i) {
-        storage.push_back(std::string(static_cast<std::size_t>(i % 150), 'x') + (i % 3 ? "" : " q"));
+        storage.push_back(std::string(static_cast<std::size_t>(i % 150), 'x') +
+                          (i % 3 ? "" : " q"));
     }
     for (const auto &arg : storage) {
         args.push_back(arg.c_str());

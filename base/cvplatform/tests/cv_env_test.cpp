@@ -140,8 +140,8 @@ TEST(NetParseAddress, ReadsIpv6LiteralsWithOrWithoutAZone) {
 
 TEST(NetParseAddress, RefusesWhatIsNeither) {
     const std::string long_text = std::string(200, '1') + "%zone";
-    const char *texts[] = {"", "1.2.3", "1.2.3.4%eth0", "256.1.1.1", "fe80::1::2", "host.example",
-                           long_text.c_str()};
+    const char *texts[] = {"",           "1.2.3",        "1.2.3.4%eth0",   "256.1.1.1",
+                           "fe80::1::2", "host.example", long_text.c_str()};
     for (const char *text : texts) {
         cv_net_address address{};
         EXPECT_EQ(cv_net_parse_address(text, &address, nullptr), CV_E_INVALID) << text;

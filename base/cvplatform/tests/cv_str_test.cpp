@@ -312,20 +312,26 @@ TEST(BoundedWrites, HostileSourcesNeverOverrunAndCutOnBoundaries) {
     };
     constexpr std::size_t kGuard = 16;
     for (const auto &source : sources) {
-        const bool valid_utf8 = source != "\x80\x80\x80\x80" && source != "ab\xC3" &&
-                                source != "\xF8\x88\x80\x80\x80";
+        const bool valid_utf8 =
+            source != "\x80\x80\x80\x80" && source != "ab\xC3" && source != "\xF8\x88\x80\x80\x80";
         for (std::size_t capacity = 1; capacity < 24; ++capacity) {
             for (int op = 0; op < 4; ++op) {
                 std::vector<char> buffer(capacity + kGuard, 'G');
                 char *dst = buffer.data();
                 std::size_t cursor = 0;
                 switch (op) {
-                case 0: (void)cv_str_copy(dst, source.c_str(), capacity); break;
-                case 1: (void)cv_trimmed_str_to(dst, source.c_str(), capacity, &cursor); break;
-                case 2: (void)cv_snprintf(dst, capacity, "%s", source.c_str()); break;
-                case 3:
-                    (void)cv_str_append_printf(dst, capacity, &cursor, "%s", source.c_str());
-                    break;
+                    case 0:
+                        (void)cv_str_copy(dst, source.c_str(), capacity);
+                        break;
+                    case 1:
+                        (void)cv_trimmed_str_to(dst, source.c_str(), capacity, &cursor);
+                        break;
+                    case 2:
+                        (void)cv_snprintf(dst, capacity, "%s", source.c_str());
+                        break;
+                    case 3:
+                        (void)cv_str_append_printf(dst, capacity, &cursor, "%s", source.c_str());
+                        break;
                 }
                 for (std::size_t i = capacity; i < buffer.size(); ++i)
                     ASSERT_EQ(buffer[i], 'G') << "op " << op << " capacity " << capacity;

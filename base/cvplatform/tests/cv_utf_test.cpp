@@ -94,11 +94,11 @@ TEST(Utf8ToUtf16, RefusesEveryIllegalClass) {
 
 TEST(Utf16ToUtf8, RefusesUnpairedSurrogates) {
     const std::u16string cases[] = {
-        {u'a', char16_t(0xD800)},                   // high surrogate at the end
-        {char16_t(0xD83D), u'x'},                   // high followed by a non-surrogate
-        {char16_t(0xDC00), u'x'},                   // lone low surrogate
+        {u'a', char16_t(0xD800)},                                // high surrogate at the end
+        {char16_t(0xD83D), u'x'},                                // high followed by a non-surrogate
+        {char16_t(0xDC00), u'x'},                                // lone low surrogate
         {char16_t(0xD83D), char16_t(0xD83D), char16_t(0xDE00)},  // two highs
-        {u'x', char16_t(0xDFFF)},                   // low at the end
+        {u'x', char16_t(0xDFFF)},                                // low at the end
     };
     for (const auto &c : cases) {
         char dst[16] = "S";

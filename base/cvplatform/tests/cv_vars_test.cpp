@@ -78,7 +78,8 @@ Result expand(const char *src, cv_btree *vars, std::size_t capacity = 256) {
     std::vector<char> dst(capacity + 1, '#');
     dst[capacity] = '\0';
     std::size_t length = 0;
-    const cv_status status = cv_parse_variables_into_string(src, dst.data(), capacity, vars, &length);
+    const cv_status status =
+        cv_parse_variables_into_string(src, dst.data(), capacity, vars, &length);
     return {status, std::string(dst.data()), length};
 }
 
@@ -96,11 +97,11 @@ TEST(ParseVariables, SubstitutesAndUnescapes) {
         {"cost $5 and $ (a)", "cost $5 and $ (a)"},
         {"$(user_dir)/in", "/data/1/in"},
         {"a||b", "a|b"},
-        {"abc|", "abc|"},               // a final bar is itself literal
-        {"|$(a)", "$(a)"},              // nothing else substituted: stays literal
-        {"|$(a) $(b)", "1 B"},          // expanded again in the next pass
-        {"||||$(a)", "|1"},             // one level of escapes per pass
-        {"$(a|)b)", "paren"},           // a bar escapes inside a name
+        {"abc|", "abc|"},       // a final bar is itself literal
+        {"|$(a)", "$(a)"},      // nothing else substituted: stays literal
+        {"|$(a) $(b)", "1 B"},  // expanded again in the next pass
+        {"||||$(a)", "|1"},     // one level of escapes per pass
+        {"$(a|)b)", "paren"},   // a bar escapes inside a name
     };
     for (const auto &c : cases) {
         const Result r = expand(c.src, vars.tree());
@@ -123,8 +124,12 @@ TEST(ParseVariables, AllowsFiveSubstitutingPasses) {
     const Result r = expand("$(v0)", five.tree());
     EXPECT_EQ(r.status, CV_OK);
     EXPECT_EQ(r.text, "end");
-    Vars six({{"v0", "$(v1)"}, {"v1", "$(v2)"}, {"v2", "$(v3)"}, {"v3", "$(v4)"},
-              {"v4", "$(v5)"}, {"v5", "end"}});
+    Vars six({{"v0", "$(v1)"},
+              {"v1", "$(v2)"},
+              {"v2", "$(v3)"},
+              {"v3", "$(v4)"},
+              {"v4", "$(v5)"},
+              {"v5", "end"}});
     EXPECT_EQ(expand("$(v0)", six.tree()).status, CV_E_INVALID);
 }
 
@@ -134,8 +139,9 @@ TEST(ParseVariables, StopsASelfReferenceInTheSixthPass) {
     const Result r = expand("$(loop)", vars.tree());
     EXPECT_EQ(r.status, CV_E_INVALID);
     EXPECT_EQ(r.text, std::string(256, '#')) << "destination left as it was";
-    EXPECT_TRUE(log.contains("Possible uncontrolled recursion in cv_parse_variables_into_string."
-                             "  5 recursions exceeded"));
+    EXPECT_TRUE(
+        log.contains("Possible uncontrolled recursion in cv_parse_variables_into_string."
+                     "  5 recursions exceeded"));
 }
 
 TEST(ParseVariables, RefusesAnUnterminatedReference) {
@@ -190,7 +196,8 @@ TEST(ParseVariables, GivesTheLengthWithoutADestination) {
 TEST(ParseVariables, ExpandsInPlace) {
     Vars vars({{"a", "a much longer value"}});
     char text[64] = "[$(a)]";
-    EXPECT_EQ(cv_parse_variables_into_string(text, text, sizeof(text), vars.tree(), nullptr), CV_OK);
+    EXPECT_EQ(cv_parse_variables_into_string(text, text, sizeof(text), vars.tree(), nullptr),
+              CV_OK);
     EXPECT_STREQ(text, "[a much longer value]");
 }
 

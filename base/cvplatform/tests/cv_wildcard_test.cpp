@@ -29,27 +29,27 @@ TEST(WildcardMatch, MatchesTheForcedCommandPattern) {
 
 TEST(WildcardMatch, FollowsTheRulesOfEachPatternCharacter) {
     const WildcardCase cases[] = {
-        {"*", "", 0},            // a lone asterisk matches the empty text
+        {"*", "", 0},  // a lone asterisk matches the empty text
         {"*", "anything", 0},
         {"", "", 0},
         {"", "a", 1},
         {"a", "", 1},
         {"a?c", "abc", 0},
         {"a?c", "ac", 1},
-        {"a\\*c", "a*c", 0},     // the backslash makes the asterisk literal
+        {"a\\*c", "a*c", 0},  // the backslash makes the asterisk literal
         {"a\\*c", "abc", 1},
         {"a\\?c", "abc", 1},
-        {"a\\\\b", "a\\b", 0},   // a doubled backslash is one literal backslash
+        {"a\\\\b", "a\\b", 0},  // a doubled backslash is one literal backslash
         {"*\\\\alice", "DOMAIN\\alice", 0},
         {"*\\\\alice", "alice", 1},
-        {"abc\\", "abc", 1},     // a dangling backslash matches nothing
-        {"ABC", "abc", 1},       // case-sensitive
-        {"a*", "a", 0},          // a final star also matches the empty rest
+        {"abc\\", "abc", 1},  // a dangling backslash matches nothing
+        {"ABC", "abc", 1},    // case-sensitive
+        {"a*", "a", 0},       // a final star also matches the empty rest
         {"a*b*c", "aXbYc", 0},
         {"a*b*c", "aXbY", 1},
         {"*b*", "ab", 0},
         {"a**b", "ab", 0},
-        {"a**", "a", 1},         // the text is used up and the rest is not exactly "*"
+        {"a**", "a", 1},  // the text is used up and the rest is not exactly "*"
         {"a*?", "a", 1},
         {"*?", "x", 0},
         {"\xC3\xA9*", "\xC3\xA9t\xC3\xA9", 0},
@@ -92,7 +92,8 @@ TEST(WildcardMatch, AgreesWithTheRecursiveRuleOnGeneratedInputs) {
     const std::string text_chars = "ab*?\\";
     for (int round = 0; round < 20000; ++round) {
         std::string pattern, text;
-        for (int i = random() % 7; i > 0; --i) pattern += pattern_chars[random() % pattern_chars.size()];
+        for (int i = random() % 7; i > 0; --i)
+            pattern += pattern_chars[random() % pattern_chars.size()];
         for (int i = random() % 7; i > 0; --i) text += text_chars[random() % text_chars.size()];
         ASSERT_EQ(cv_wildcard_match(pattern.c_str(), text.c_str()),
                   reference_match(pattern.c_str(), text.c_str()))
