@@ -257,7 +257,7 @@ cv_status ring_open_locked(const ring_names &names) {
 // Finds (and when needed creates) the numbered file to write and makes it
 // the current file.  Runs under the log mutex.
 cv_status ring_open() {
-    static ring_names names;  // under the log mutex; too large for the stack twice over
+    ring_names names;
     split_log_path(g_log.path, &names);
     cv_file_handle lock = CV_FILE_INVALID;
     (void)cv_log_ring_lock(names.dir, &lock);
@@ -450,7 +450,8 @@ const char *cv_log_current_file() { return g_log.current_name; }
 
 cv_status cv_log_init(int replay_mode, const char *name) {
     if (g_log.open == CV_LOG_OPEN) return CV_OK;
-    if (name == nullptr || replay_mode == 3) return CV_E_INVALID;
+    // An empty name would make the default directory itself the log path.
+    if (name == nullptr || name[0] == '\0' || replay_mode == 3) return CV_E_INVALID;
     if (::strnlen(name, CV_LOG_PATH_SIZE + 1) > CV_LOG_PATH_SIZE) return CV_E_NAME_TOO_LONG;
     error_keeper keep_error;
 

@@ -399,6 +399,7 @@ TEST_F(Log, ErrnoIsPreservedAcrossEveryCall) {
 
 TEST_F(Log, InitArguments) {
     EXPECT_EQ(cv_log_init(1, nullptr), 22u);
+    EXPECT_EQ(cv_log_init(1, ""), 22u);
     EXPECT_EQ(cv_log_init(3, (dir / "a.log").c_str()), 22u);
     const std::string too_long = dir.path() + "/" + std::string(8193, 'n');
     EXPECT_EQ(cv_log_init(1, too_long.c_str()), 206u);

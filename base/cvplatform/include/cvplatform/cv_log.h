@@ -6,7 +6,11 @@
 // "Last message repeated N times".  The size is bounded by a ring of ten
 // numbered files (name.0.log .. name.9.log); the plain name is a hard link to
 // the file in use.  Many processes may append to the same file at once: every
-// line reaches it whole, in one write.
+// line reaches it whole, in one write, and processes rotating the ring at the
+// same time agree on the file to continue in (the choice is made under a lock
+// on the log directory), so none deletes a file that others still fill while
+// the ring has room.  Within a process the log is meant for one thread: lines
+// from several threads stay whole, but the repeat suppression is unguarded.
 #pragma once
 
 #include <cstdarg>
@@ -38,35 +42,53 @@ extern int cv_log_enabled;       /* initially 1 */
 extern int cv_log_debug_enabled; /* initially 0 */
 extern int cv_log_verbosity;     /* initially 0 */
 
-/* Opens the log.  `name` is "-" (standard error only), a bare name (placed in
- * the default directory, which is created), or a path with a slash or
- * backslash (used as given).  A ":N" suffix sets the maximum size to N MiB.
+/* Opens the log.  `name` is "-" (standard error only: bodies without
+ * header, no file), a bare name (placed in the default directory, see
+ * cv_log_get_default_dir, which is created with mode 0755 when missing), or
+ * a path with a slash or backslash (used as given, relative to the working
+ * directory when relative; backslashes become "/").  A trailing ":N" (N
+ * decimal, 1 to 536870911; not a drive letter's colon) sets the maximum file
+ * size to N MiB instead of CV_LOG_DEFAULT_MAX_SIZE and is removed from the
+ * path.  The file written is a numbered file of the ring beside the plain
+ * name (name.log -> name.0.log .. name.9.log; cvlog -> cvlog.0), and the
+ * plain name is made a hard link to it whenever a new one is started.
  * `replay_mode` 1 and 2 both mean the log file; 3 is refused.
- * Returns 0 (also when already open: nothing changes), 22 for a null name or
- * replay mode 3, 206 for a name over 8192 bytes, 122 when the default
- * directory and name do not fit, or the status of the failed step; the log
- * then stays not initialised. */
+ * Returns 0 (also when already open: nothing changes), 22 for a null or
+ * empty name or replay mode 3, 206 for a name of 8192 bytes or more, 122 when the default
+ * directory and name do not fit, or the status of the failed step (a
+ * directory that cannot be listed, with "Error opening log directory %s" on
+ * standard error; 22 with "Cannot open log file: %s" for a file that cannot
+ * be opened).  After a failure the log stays not initialised and may be
+ * opened again.  Installs the crash handler. */
 cv_status cv_log_init(int replay_mode, const char *name);
 
-/* Log one line at level ERR, LOG or DBG.  Always 0; failures are never
- * reported to the caller, and errno is preserved. */
+/* Log one line at level ERR, LOG or DBG (DBG only when cv_log_debug_enabled
+ * is on).  The message is cut to 4089 bytes.  A line identical to the one
+ * before (level included) is not written but counted, and the count is
+ * announced before the next line that differs.  Always 0: failures are
+ * never reported to the caller, messages are discarded while the log is not
+ * open, and errno is preserved. */
 int cv_log_error(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 int cv_log_info(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 int cv_log_debug(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
-/* The dispatcher behind the three: `destination` is the log's open state.
- * Returns 0; 22 for a destination other than 0, 1 and 2. */
+/* The dispatcher behind the three: `destination` is the log's open state
+ * (CV_LOG_NOT_INITIALISED and 1 discard the message, CV_LOG_OPEN writes it),
+ * `level` one of CV_LOG_LEVEL_*.  Returns 0; 22 for a destination other
+ * than 0, 1 and 2.  A null `fmt` logs nothing.  errno is preserved. */
 int cv_log_vmsg(int destination, int level, const char *fmt, va_list args)
     __attribute__((format(printf, 3, 0)));
 
 /* Flushes the current file to disk when the log is open. */
 void cv_log_flush();
 
-/* Flushes and closes the log's files; later messages are discarded until
- * cv_log_init runs again.  Repeats still pending are never reported. */
+/* Flushes and closes the log's files and removes the crash handler; later
+ * messages are discarded until cv_log_init runs again.  Repeats still
+ * pending are never reported. */
 void cv_log_close();
 
-/* Writes the default log directory into `buf`: "<product root>/var/log" when
- * that exists, else the executable's directory.  0; 22 for a null buffer or
- * zero size; 122 when the path does not fit. */
-cv_status cv_log_get_default_dir(char *buf, std::size_t size);
+/* Writes the default log directory into `buf`: "<product root>/var/log"
+ * when that exists, else the executable's directory.  0; 22 for a null
+ * buffer or zero size, or when the executable's path cannot be had; 122
+ * when the path does not fit.  `buf` is left empty on failure. */
+[[nodiscard]] cv_status cv_log_get_default_dir(char *buf, std::size_t size);
