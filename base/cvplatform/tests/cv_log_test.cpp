@@ -214,18 +214,6 @@ TEST_F(Log, LinesHaveTimestampIdsLevelAndCrLf) {
     }
 }
 
-TEST_F(Log, ThreadIdIsPaddedToEightDigits) {
-    // The padded header form, checked on its own on a small id as well.
-    open_log("pad.log");
-    cv_log_info("x");
-    cv_log_close();
-    const std::string text = read_file(dir / "pad.0.log");
-    const std::string ids = "[" + hex(static_cast<std::uint32_t>(::getpid()), false) + "-" +
-                            hex(cv_thread_id(), true) + "] LOG x\r\n";
-    EXPECT_NE(text.find(ids), std::string::npos) << text;
-    EXPECT_EQ(text.size(), 23u + 1u + ids.size());
-}
-
 TEST_F(Log, RepeatedLinesAreCountedAndAnnounced) {
     open_log("rep.log");
     cv_log_info("alpha");
