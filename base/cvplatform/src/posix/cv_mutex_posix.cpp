@@ -10,10 +10,8 @@
 #include "cvplatform/cv_crash.h"
 #include "cvplatform/cv_log.h"
 
-std::uint32_t cv_thread_id() {
-    thread_local std::uint32_t id = static_cast<std::uint32_t>(::syscall(SYS_gettid));
-    return id;
-}
+// Not cached: a child made by fork must report its own id, not its parent's.
+std::uint32_t cv_thread_id() { return static_cast<std::uint32_t>(::syscall(SYS_gettid)); }
 
 std::uint32_t cv_process_id() { return static_cast<std::uint32_t>(::getpid()); }
 
