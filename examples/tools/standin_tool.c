@@ -5,12 +5,15 @@
  * what the shell hands a tool: it prints the name it was started under, its
  * arguments, the environment values the shell sets, and then reads standard
  * input to its end and prints how many bytes it read and their FNV-1a
- * checksum.  CV_STANDIN_EXIT sets its exit code. */
+ * checksum.  CV_STANDIN_EXIT sets its exit code; CV_STANDIN_PRINT_ENV=1 makes
+ * it print its whole environment as well. */
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
+
+extern char **environ;
 
 static void print_variable(const char *name) {
     const char *value = getenv(name);
@@ -26,6 +29,9 @@ int main(int argc, char **argv) {
     print_variable("CORVANE_SHELL");
     print_variable("CORVANE_AUTH_TOKEN");
     print_variable("PATH");
+    const char *print_env = getenv("CV_STANDIN_PRINT_ENV");
+    if (print_env && strcmp(print_env, "1") == 0)
+        for (char **e = environ; *e; ++e) printf("env: %s\n", *e);
     fflush(stdout);
 
     uint64_t hash = 1469598103934665603ULL;

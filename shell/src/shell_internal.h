@@ -43,3 +43,11 @@ int shell_build_launch(const char *exe_dir, const char *command, shell_launch &l
  * (whatever happened afterwards); negative when it could not be started, with
  * the system's error in `*os_error`. */
 int launch_process(const shell_launch &launch, int *os_error);
+
+/* True when variable `name` can make a loader, runtime or interpreter run
+ * code of the environment's choosing. */
+bool shell_is_unsafe_variable(std::string_view name);
+
+/* Removes the unsafe variables from the process environment (which the child
+ * inherits) and logs their names on one line. */
+void shell_harden_environment();

@@ -83,6 +83,7 @@ int launch_process(const shell_launch &launch, int *os_error) {
         return launch_failed;
     }
 
+    shell_harden_environment();
     cv_process child{};
     const cv_status started = cv_process_start(launch.program.c_str(), launch.argv, &child);
     if (started != CV_OK) {

@@ -239,6 +239,17 @@ TEST(Launch, NeverLeavesTheProgramDirectory) {
     EXPECT_EQ(launch.program, "/opt/c/bin/cvcp");
 }
 
+TEST(ChildEnvironment, UnsafeVariablesByNameAndPrefix) {
+    for (const char *name : {"LD_PRELOAD", "LD_AUDIT", "LD_", "BASH_ENV", "ENV", "SHELLOPTS",
+                             "BASHOPTS", "PS4", "IFS", "CDPATH", "GCONV_PATH", "MALLOC_CHECK_",
+                             "BASH_FUNC_ls%%", "GLIBC_TUNABLES", "PYTHONPATH", "PERL5OPT"})
+        EXPECT_TRUE(shell_is_unsafe_variable(name)) << name;
+    for (const char *name : {"PATH", "HOME", "USER", "LANG", "LC_ALL", "TERM", "SSH_CONNECTION",
+                             "CORVANE_SHELL", "CORVANE_AUTH_TOKEN", "ENVIRONMENT", "ld_preload",
+                             "XLD_PRELOAD", "IFS2", "TMPDIR"})
+        EXPECT_FALSE(shell_is_unsafe_variable(name)) << name;
+}
+
 TEST(SearchPath, WindowsFormPrefixesTheCygdriveDirectory) {
     EXPECT_EQ(shell_cygdrive_path_assignment("PATH", "D:\\srv\\bin", "/usr/bin"),
               "PATH=/cygdrive/D//srv/bin:/usr/bin");

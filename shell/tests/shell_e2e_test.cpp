@@ -304,6 +304,33 @@ TEST_F(Shell, HostileCommandsAreRefused) {
     }
 }
 
+TEST_F(Shell, UnsafeVariablesNeverReachTheTool) {
+    auto env = base_env();
+    env["CV_STANDIN_PRINT_ENV"] = "1";
+    env["LD_LIBRARY_PATH"] = "/tmp/evil";
+    env["BASH_ENV"] = "/tmp/evil.sh";
+    env["BASH_FUNC_cvcp%%"] = "() { sh; }";
+    env["GLIBC_TUNABLES"] = "glibc.malloc.check=3";
+    env["KEEP_ME"] = "kept";
+    env["LANG"] = "C.UTF-8";
+    const run_result r = inst_.run({"-c", "cvcp -S. -V1"}, env);
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const char *name : {"LD_LIBRARY_PATH", "BASH_ENV", "BASH_FUNC_cvcp%%", "GLIBC_TUNABLES"})
+        EXPECT_FALSE(contains(r.out, std::string("env: ") + name + "=")) << name << "\n" << r.out;
+    EXPECT_TRUE(contains(r.out, "env: KEEP_ME=kept\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "env: LANG=C.UTF-8\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "env: CORVANE_SHELL=cvshell\n")) << r.out;
+    EXPECT_TRUE(contains(inst_.log(), "LOG Removed from the command's environment: ")) << inst_.log();
+    for (const char *name : {"LD_LIBRARY_PATH", "BASH_ENV", "BASH_FUNC_cvcp%%", "GLIBC_TUNABLES"})
+        EXPECT_TRUE(contains(inst_.log(), name)) << name;
+}
+
+TEST_F(Shell, CleanEnvironmentLogsNoRemoval) {
+    const run_result r = inst_.run({"-c", "cvcp -S. -V1"}, base_env());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_FALSE(contains(inst_.log(), "Removed from the command's environment"));
+}
+
 TEST(ShellInFolderWithBlanks, StartsTheTool) {
     Installation inst("my corvane");
     const run_result r = inst.run({"-c", "cvcp4 -S."}, base_env());

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -150,6 +151,20 @@ TEST(NetParseAddress, RefusesWhatIsNeither) {
     EXPECT_EQ(cv_net_parse_address(nullptr, &address, nullptr), CV_E_INVALID);
     EXPECT_EQ(cv_net_parse_address("1.2.3.4", nullptr, nullptr), CV_E_INVALID);
     cv_net_startup();  // nothing to start on POSIX; must simply return
+}
+
+TEST(Unsetenv, RemovesAVariableAndListsNames) {
+    ASSERT_EQ(cv_setenv("CV_TEST_UNSET_ME", "x"), CV_OK);
+    auto names = cv_environment_names();
+    EXPECT_NE(std::find(names.begin(), names.end(), "CV_TEST_UNSET_ME"), names.end());
+    EXPECT_EQ(cv_unsetenv("CV_TEST_UNSET_ME"), CV_OK);
+    EXPECT_EQ(::getenv("CV_TEST_UNSET_ME"), nullptr);
+    names = cv_environment_names();
+    EXPECT_EQ(std::find(names.begin(), names.end(), "CV_TEST_UNSET_ME"), names.end());
+    EXPECT_EQ(cv_unsetenv("CV_TEST_NEVER_SET"), CV_OK);
+    EXPECT_EQ(cv_unsetenv(""), CV_E_INVALID);
+    EXPECT_EQ(cv_unsetenv("A=B"), CV_E_INVALID);
+    EXPECT_EQ(cv_unsetenv(nullptr), CV_E_INVALID);
 }
 
 }  // namespace

@@ -15,6 +15,8 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "cvplatform/cv_status.h"
 
@@ -110,6 +112,14 @@ cv_status cv_getenv(const char *name, char *dst, std::size_t capacity);
  * value that is not strict UTF-8; 8 out of memory; otherwise the system
  * error. */
 cv_status cv_setenv(const char *name, const char *value);
+
+/* Removes environment variable `name`.  0 (also when it was not set); 22 for
+ * a null or empty name or one containing "=". */
+cv_status cv_unsetenv(const char *name);
+
+/* The names of every variable of the process environment, in the
+ * environment's order, as raw bytes (an entry without "=" is named whole). */
+std::vector<std::string> cv_environment_names();
 
 /* Matches `text` against `pattern`: "*" any run of characters, "?" any one
  * character, "\" makes the next pattern character literal, anything else

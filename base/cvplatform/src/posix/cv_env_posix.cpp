@@ -13,6 +13,8 @@
 
 #include "cvplatform/cv_str.h"
 
+extern char **environ;
+
 namespace {
 
 // Size of the wide buffer a variable's name is converted into.
@@ -70,4 +72,20 @@ cv_status cv_setenv(const char *name, const char *value) {
     const int error = errno;
     if (error == ENOMEM) return CV_E_NO_MEMORY;
     return error != 0 ? static_cast<cv_status>(error) : CV_E_INVALID;
+}
+
+cv_status cv_unsetenv(const char *name) {
+    if (name == nullptr || !valid_name(name)) return CV_E_INVALID;
+    if (::unsetenv(name) == 0) return CV_OK;
+    return errno != 0 ? static_cast<cv_status>(errno) : CV_E_INVALID;
+}
+
+std::vector<std::string> cv_environment_names() {
+    std::vector<std::string> names;
+    for (char **entry = environ; entry && *entry; ++entry) {
+        const char *equals = std::strchr(*entry, '=');
+        names.emplace_back(*entry, equals ? static_cast<std::size_t>(equals - *entry)
+                                          : std::strlen(*entry));
+    }
+    return names;
 }
