@@ -150,6 +150,17 @@ TEST_F(FileTest, ModeZeroMeansTheDefault) {
     EXPECT_EQ(permissions(at("d")), 0644u);  // 0666 under umask 022
 }
 
+TEST_F(FileTest, SetModeIgnoresTheCreationMask) {
+    cv_file_handle h = CV_FILE_INVALID;
+    ASSERT_EQ(cv_file_open(at("g").c_str(), &h, CV_FILE_WRITE | CV_FILE_CREATE, 0664), CV_OK);
+    EXPECT_EQ(permissions(at("g")), 0644u);  // the umask took the group's write bit
+    EXPECT_EQ(cv_file_set_mode(&h, 0664), CV_OK);
+    EXPECT_EQ(permissions(at("g")), 0664u);
+    EXPECT_EQ(cv_file_close(&h), CV_OK);
+    EXPECT_EQ(cv_file_set_mode(&h, 0664), CV_E_INVALID);
+    EXPECT_EQ(cv_file_set_mode(nullptr, 0664), CV_E_INVALID);
+}
+
 TEST_F(FileTest, HandleArguments) {
     cv_file_handle invalid = CV_FILE_INVALID;
     char byte = 0;

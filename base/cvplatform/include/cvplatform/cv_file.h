@@ -94,6 +94,11 @@ cv_status cv_file_read(cv_file_handle *handle, void *bytes, std::size_t count,
  * included.  A null or invalid handle gives 22. */
 cv_status cv_file_stat(cv_file_handle *handle, cv_file_status *status);
 
+/* Sets the permission mode of the open file to exactly `mode` (the process's
+ * file-creation mask does not apply).  0, or the system error (e.g. when
+ * the caller does not own the file); 22 for a null or invalid handle. */
+cv_status cv_file_set_mode(cv_file_handle *handle, std::uint32_t mode);
+
 /* Copies a runtime stat record into `status`: the type from the mode's
  * file-type bits, the mode with them, the three times in seconds.  A null
  * argument gives 22 (logged at DBG when cv_log_verbosity is 2 or more). */

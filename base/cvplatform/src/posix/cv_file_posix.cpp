@@ -140,6 +140,12 @@ cv_status cv_file_close(cv_file_handle *handle) {
     return CV_OK;
 }
 
+cv_status cv_file_set_mode(cv_file_handle *handle, std::uint32_t mode) {
+    if (!valid(handle)) return CV_E_INVALID;
+    if (::fchmod(*handle, static_cast<mode_t>(mode & 07777)) != 0) return last_error();
+    return CV_OK;
+}
+
 cv_status cv_file_flush(cv_file_handle *handle) {
     if (!valid(handle)) return CV_E_INVALID;
     if (::fsync(*handle) != 0) return last_error();
