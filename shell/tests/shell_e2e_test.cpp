@@ -4,11 +4,6 @@
 // exit status, console output, what the tool was handed, and the log.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -18,104 +13,17 @@
 #include <string>
 #include <vector>
 
-namespace fs = std::filesystem;
+#include "e2e_support.h"
 
 namespace {
 
-struct run_result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string read_file(const fs::path &p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void write_file(const fs::path &p, const std::string &text) {
-    std::ofstream out(p, std::ios::binary);
-    out << text;
-}
-
-/* A staged installation tree in a fresh temporary folder. */
-class Installation {
-public:
-    explicit Installation(const std::string &folder_name = "corvane") {
-        char tmpl[] = "/tmp/cvshell-e2e-XXXXXX";
-        base_ = mkdtemp(tmpl);
-        root_ = base_ / folder_name;
-        fs::create_directories(root_ / "bin");
-        fs::create_directories(root_ / "etc");
-        fs::create_directories(root_ / "var/log");
-        write_file(root_ / "product-info.mf", "Product: test installation\n");
-        write_file(root_ / "etc/corvane.conf", "<CONF version=\"2\"/>\n");
-        install_shell("cvshell");
-        for (const char *tool : {"cvcp", "cvcp4", "cvsync", "cvcmd"}) install_tool(tool);
-    }
-    ~Installation() {
-        std::error_code ec;
-        fs::remove_all(base_, ec);
-    }
-
-    /* Copies, not links: the shell finds its folder from its own file. */
-    void install_shell(const std::string &name) {
-        fs::copy_file(CVSHELL_BINARY, bin() / name, fs::copy_options::overwrite_existing);
-    }
-    void install_tool(const std::string &name) {
-        fs::copy_file(CV_STANDIN_TOOL, bin() / name, fs::copy_options::overwrite_existing);
-    }
-
-    fs::path root() const { return root_; }
-    fs::path bin() const { return root_ / "bin"; }
-    std::string log() const { return read_file(root_ / "var/log/corvane-cvshell.log"); }
-
-    /* Runs bin/<program> with `args` (argv[1..]) and exactly `env`. */
-    run_result run(const std::vector<std::string> &args, const std::map<std::string, std::string> &env,
-                   const std::string &input = "", const std::string &program = "cvshell") const {
-        const fs::path in = base_ / "stdin", out = base_ / "stdout", err = base_ / "stderr";
-        write_file(in, input);
-        const std::string path = (bin() / program).string();
-        std::vector<std::string> argv_text{path};
-        argv_text.insert(argv_text.end(), args.begin(), args.end());
-        std::vector<std::string> env_text;
-        for (const auto &[k, v] : env) env_text.push_back(k + "=" + v);
-
-        const pid_t pid = fork();
-        if (pid == 0) {
-            std::vector<char *> argv, envp;
-            for (auto &a : argv_text) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            for (auto &e : env_text) envp.push_back(e.data());
-            envp.push_back(nullptr);
-            dup2(open(in.c_str(), O_RDONLY), 0);
-            dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-            dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-            execve(path.c_str(), argv.data(), envp.data());
-            _exit(127);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        run_result r;
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-        r.out = read_file(out);
-        r.err = read_file(err);
-        return r;
-    }
-
-private:
-    fs::path base_;
-    fs::path root_;
-};
+using e2e::contains;
+using e2e::run_result;
+using Installation = e2e::installation;
+namespace fs = std::filesystem;
 
 std::map<std::string, std::string> base_env() {
     return {{"PATH", "/usr/bin:/bin"}, {"USER", "transfer"}, {"HOME", "/tmp"}};
-}
-
-bool contains(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
 }
 
 class Shell : public ::testing::Test {
