@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config libgtest-dev
-          libgmock-dev libbenchmark-dev libxml2-dev libxml2-utils gperf)
+          libgmock-dev libbenchmark-dev libxml2-dev libxml2-utils gperf
+          openssh-server openssh-client passwd)
 
 missing=()
 for p in "${packages[@]}"; do
