@@ -46,6 +46,13 @@
 // Within one process the writer takes no lock (the system is single-
 // threaded); the repeat state is plain process-wide state.  The thread's
 // last system error is saved and restored around every logging call.
+//
+// The crash report writes its lines from inside a signal handler, where
+// neither a formatted print nor the time-zone look-up of local time may run.
+// Its lines go through cv_log_write_raw_line, which writes the same bytes
+// with the header built by cv_fixed_text and local time taken from the
+// offset to UTC that the last ordinary line (or the opening) found; it never
+// rotates.
 #include "cvplatform/cv_log.h"
 
 #include <algorithm>
@@ -53,6 +60,7 @@
 #include <ctime>
 #include <string_view>
 
+#include "cv_fixed_text.h"
 #include "cv_log_internal.h"
 #include "cvplatform/cv_crash.h"
 #include "cvplatform/cv_error.h"
@@ -79,6 +87,7 @@ constexpr std::uint32_t FILE_MODE = 0644;
 constexpr std::uint32_t DIR_MODE = 0755;
 constexpr std::size_t NUMBERED_PATH_SIZE = CV_LOG_PATH_SIZE + 2;
 constexpr std::size_t DIR_ENTRY_SIZE = 1024;
+constexpr std::int64_t SECONDS_PER_DAY = 86400;
 
 constexpr const char *LEVEL_NAMES[] = {"ERR ", "LOG ", "DBG "};
 
@@ -100,6 +109,7 @@ struct log_state {
     std::uint32_t repeat_count = 0;
     std::uint32_t process_id = 0;
     cv_mutex mutex{};
+    std::int64_t utc_offset = 0;  // local time minus UTC in seconds, as last seen
 };
 
 log_state g_log;
@@ -302,24 +312,109 @@ cv_status write_current(const char *bytes, std::size_t count) {
     return CV_OK;
 }
 
-// Composes one line and writes it.
-cv_status write_line(int level, const char *fmt, va_list args) {
-    if (g_log.current == CV_FILE_INVALID && !g_log.stderr_only) return CV_E_INVALID;
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar, and
+// back: plain arithmetic, where the calendar functions of the C library may
+// not run.
+std::int64_t days_from_civil(std::int64_t year, int month, int day) {
+    year -= month <= 2 ? 1 : 0;
+    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const std::int64_t year_of_era = year - era * 400;
+    const std::int64_t day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const std::int64_t day_of_era =
+        year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    return era * 146097 + day_of_era - 719468;
+}
 
-    // The header goes right in front of the body, so that the whole line is
-    // one buffer without copying the body.
-    char line[HEADER_SIZE + BODY_SIZE];
-    char *const body = line + HEADER_SIZE;
-    const int name_index = std::clamp(level, 0, 2);
-    std::memcpy(body, LEVEL_NAMES[name_index], LEVEL_SIZE);
-    char *const message = body + LEVEL_SIZE;
-    message[0] = '\0';
-    const int formatted = cv_vsnprintf(message, MESSAGE_SIZE, fmt, args);
-    // The length is measured, not taken from the print: a cut may stop
-    // before the capacity to keep UTF-8 characters whole.
-    const std::size_t message_length = formatted < 0 ? 0 : ::strnlen(message, MESSAGE_SIZE - 1);
-    const std::size_t body_length = std::min(LEVEL_SIZE + message_length, BODY_CAP);
+struct civil_date {
+    std::int64_t year;
+    int month;
+    int day;
+};
 
+civil_date civil_from_days(std::int64_t days) {
+    days += 719468;
+    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const std::int64_t day_of_era = days - era * 146097;
+    const std::int64_t year_of_era =
+        (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+    const std::int64_t day_of_year =
+        day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+    const std::int64_t shifted_month = (5 * day_of_year + 2) / 153;
+    const int day = static_cast<int>(day_of_year - (153 * shifted_month + 2) / 5 + 1);
+    const int month = static_cast<int>(shifted_month < 10 ? shifted_month + 3 : shifted_month - 9);
+    return {year_of_era + era * 400 + (month <= 2 ? 1 : 0), month, day};
+}
+
+void remember_utc_offset(const cv_time &now, const struct tm &local) {
+    const std::int64_t local_seconds =
+        days_from_civil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) * SECONDS_PER_DAY +
+        local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+    g_log.utc_offset = local_seconds - now.seconds;
+}
+
+// The header of an ordinary line, in `header`; its length, or -1 when the
+// time cannot be had.
+int format_header(char *header, std::size_t size) {
+    cv_time now{};
+    struct tm local {};
+    if (cv_time_now(&now) != CV_OK || cv_time_to_local(now.seconds, &local) != CV_OK)
+        return -1;
+    remember_utc_offset(now, local);
+    // The repeat count goes through "%.*d" with precision 0 in both forms:
+    // a count of 0 prints nothing, any other count prints its digits.
+    const int count = static_cast<int>(g_log.repeat_count);
+    const int millisecond = static_cast<int>(now.microseconds / 1000);
+    return count == 0
+            ? cv_snprintf(header, size,
+                          "%.*d%04d-%02d-%02d %02d:%02d:%02d.%03d [%x-%08x] ", 0, count,
+                          local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                          local.tm_min, local.tm_sec, millisecond, g_log.process_id,
+                          cv_thread_id())
+            : cv_snprintf(header, size,
+                          "Last message repeated %.*d times\r\n"
+                          "%04d-%02d-%02d %02d:%02d:%02d.%03d [%x-%x] ",
+                          0, count, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                          local.tm_hour, local.tm_min, local.tm_sec, millisecond,
+                          g_log.process_id, cv_thread_id());
+}
+
+// The header of a line written from inside a signal handler, byte for byte
+// as format_header would write it, from the clock and the remembered offset
+// to UTC.  Its length, or -1.
+int format_header_in_signal(char *header, std::size_t size) {
+    cv_time now{};
+    if (cv_time_now(&now) != CV_OK) return -1;
+    const std::int64_t local = now.seconds + g_log.utc_offset;
+    std::int64_t days = local / SECONDS_PER_DAY;
+    std::int64_t second_of_day = local % SECONDS_PER_DAY;
+    if (second_of_day < 0) {
+        second_of_day += SECONDS_PER_DAY;
+        --days;
+    }
+    const civil_date date = civil_from_days(days);
+    const std::uint32_t count = g_log.repeat_count;
+
+    std::size_t cursor = 0;
+    cv_fixed_text text(header, size, &cursor);
+    bool whole = count == 0 || (text.put("Last message repeated ") &&
+                                text.put_unsigned(count, 10) && text.put(" times\r\n"));
+    whole = whole && text.put_signed(date.year, 4) && text.put("-") &&
+            text.put_unsigned(static_cast<std::uint64_t>(date.month), 10, 2) && text.put("-") &&
+            text.put_unsigned(static_cast<std::uint64_t>(date.day), 10, 2) && text.put(" ") &&
+            text.put_signed(second_of_day / 3600, 2) && text.put(":") &&
+            text.put_signed(second_of_day / 60 % 60, 2) && text.put(":") &&
+            text.put_signed(second_of_day % 60, 2) && text.put(".") &&
+            text.put_signed(now.microseconds / 1000, 3) && text.put(" [") &&
+            text.put_unsigned(g_log.process_id, 16) && text.put("-") &&
+            text.put_unsigned(cv_thread_id(), 16, count == 0 ? 8 : 1) && text.put("] ");
+    return whole ? static_cast<int>(cursor) : -1;
+}
+
+// Writes the body of a line (level name, blank, message; `body_length`
+// bytes) with its header and line end, or counts it as a repeat.  `body`
+// has HEADER_SIZE bytes of its buffer before it and room for the line end
+// after it.  `in_signal`: only what may run inside a signal handler.
+cv_status write_body(char *body, std::size_t body_length, bool in_signal) {
     if (std::memcmp(g_log.previous_body, body, body_length) == 0 &&
         g_log.previous_body[body_length] == '\0') {
         ++g_log.repeat_count;
@@ -336,28 +431,9 @@ cv_status write_line(int level, const char *fmt, va_list args) {
         return CV_OK;
     }
 
-    cv_time now{};
-    struct tm local {};
-    if (cv_time_now(&now) != CV_OK || cv_time_to_local(now.seconds, &local) != CV_OK)
-        return CV_E_LOG_MESSAGE;
-    // The repeat count goes through "%.*d" with precision 0 in both forms:
-    // a count of 0 prints nothing, any other count prints its digits.
     char header[HEADER_SIZE + 1];
-    const int count = static_cast<int>(g_log.repeat_count);
-    const int millisecond = static_cast<int>(now.microseconds / 1000);
-    const int header_length =
-        count == 0
-            ? cv_snprintf(header, sizeof header,
-                          "%.*d%04d-%02d-%02d %02d:%02d:%02d.%03d [%x-%08x] ", 0, count,
-                          local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                          local.tm_min, local.tm_sec, millisecond, g_log.process_id,
-                          cv_thread_id())
-            : cv_snprintf(header, sizeof header,
-                          "Last message repeated %.*d times\r\n"
-                          "%04d-%02d-%02d %02d:%02d:%02d.%03d [%x-%x] ",
-                          0, count, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                          local.tm_hour, local.tm_min, local.tm_sec, millisecond,
-                          g_log.process_id, cv_thread_id());
+    const int header_length = in_signal ? format_header_in_signal(header, sizeof header)
+                                        : format_header(header, sizeof header);
     if (header_length < 0 || static_cast<std::size_t>(header_length) >= HEADER_SIZE)
         return CV_E_LOG_MESSAGE;
     char *const start = body - header_length;
@@ -366,7 +442,7 @@ cv_status write_line(int level, const char *fmt, va_list args) {
     const cv_status status =
         write_current(start, static_cast<std::size_t>(header_length) + body_and_end);
     g_log.repeat_count = 0;
-    if (g_log.bytes_since_check >= CHECK_INTERVAL) {
+    if (!in_signal && g_log.bytes_since_check >= CHECK_INTERVAL) {
         // Reset first: anything logged from inside the check must not start
         // another one.
         g_log.bytes_since_check = 0;
@@ -374,6 +450,26 @@ cv_status write_line(int level, const char *fmt, va_list args) {
     }
     return status;
 }
+
+// Composes one line and writes it.
+cv_status write_line(int level, const char *fmt, va_list args) {
+    if (g_log.current == CV_FILE_INVALID && !g_log.stderr_only) return CV_E_INVALID;
+
+    // The header goes right in front of the body, so that the whole line is
+    // one buffer without copying the body.
+    char line[HEADER_SIZE + BODY_SIZE];
+    char *const body = line + HEADER_SIZE;
+    const int name_index = std::clamp(level, 0, 2);
+    std::memcpy(body, LEVEL_NAMES[name_index], LEVEL_SIZE);
+    char *const message = body + LEVEL_SIZE;
+    message[0] = '\0';
+    const int formatted = cv_vsnprintf(message, MESSAGE_SIZE, fmt, args);
+    // The length is measured, not taken from the print: a cut may stop
+    // before the capacity to keep UTF-8 characters whole.
+    const std::size_t message_length = formatted < 0 ? 0 : ::strnlen(message, MESSAGE_SIZE - 1);
+    return write_body(body, std::min(LEVEL_SIZE + message_length, BODY_CAP), false);
+}
+
 
 void reset_lines() {
     g_log.previous_body[0] = '\0';
@@ -470,6 +566,10 @@ cv_status cv_log_init(int replay_mode, const char *name) {
         status = open_file_log(name);
     }
     g_log.process_id = cv_process_id();
+    cv_time now{};
+    struct tm local {};
+    if (cv_time_now(&now) == CV_OK && cv_time_to_local(now.seconds, &local) == CV_OK)
+        remember_utc_offset(now, local);
     (void)cv_crash_handler_install();
     if (status != CV_OK) {
         // Not initialised: a later cv_log_init starts again from scratch.
@@ -495,6 +595,21 @@ int cv_log_vmsg(int destination, int level, const char *fmt, va_list args) {
         return CV_E_INVALID;
     }
     return 0;
+}
+
+cv_status cv_log_write_raw_line(int level, const char *text, std::size_t length) {
+    if (cv_log_enabled == 0 || (level >= CV_LOG_LEVEL_DEBUG && cv_log_debug_enabled == 0))
+        return CV_OK;
+    if (g_log.open != CV_LOG_OPEN) return CV_OK;  // discarded, as any line before the opening
+    if (text == nullptr) return CV_E_INVALID;
+    if (g_log.current == CV_FILE_INVALID && !g_log.stderr_only) return CV_E_INVALID;
+    error_keeper keep_error;
+    char line[HEADER_SIZE + BODY_SIZE];
+    char *const body = line + HEADER_SIZE;
+    std::memcpy(body, LEVEL_NAMES[std::clamp(level, 0, 2)], LEVEL_SIZE);
+    const std::size_t message_length = std::min(length, MESSAGE_SIZE - 1);
+    std::memcpy(body + LEVEL_SIZE, text, message_length);
+    return write_body(body, std::min(LEVEL_SIZE + message_length, BODY_CAP), true);
 }
 
 int cv_log_error(const char *fmt, ...) {

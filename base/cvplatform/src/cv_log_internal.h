@@ -41,6 +41,19 @@ cv_status cv_log_ring_lock(const char *dir, cv_file_handle *lock);
 /* Releases a lock taken by cv_log_ring_lock; an invalid handle is ignored. */
 void cv_log_ring_unlock(cv_file_handle *lock);
 
+/* ---- The crash report's way into the log ---- */
+
+/* Writes `length` bytes of `text` as the message of one line at `level`,
+ * with the header and line end of any other line, through the current file
+ * (or to standard error in that mode), under the same repeat rule.  Safe
+ * inside a signal handler: no allocation, no lock, no formatted print; local
+ * time comes from the offset to UTC that the last ordinary line (or the
+ * opening) found, and the file is never rotated.  0 (also when the log is
+ * not open or the level is switched off, the line being discarded); 22 for
+ * a null text or when no file is open; 28686 when the clock cannot be read;
+ * the write's error. */
+cv_status cv_log_write_raw_line(int level, const char *text, std::size_t length);
+
 /* ---- Pure helpers of the log, exposed for tests ---- */
 
 /* Removes a ":N" size suffix from `path` in place (the last ":" that is not
