@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
@@ -136,9 +137,16 @@ TEST_F(Mutex, ReacquireReturnsWhenTheBreakpointIsIgnored) {
     EXPECT_EQ(again, 183u);
     EXPECT_EQ(cv_mutex_release(&m), 0u);
     const std::vector<std::string> lines = logged();
-    ASSERT_GE(lines.size(), 2u);
+    ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[0], "ERR cv_mutex_acquire: attempt to reacquire non-recursive mutex.  Aborting.\r");
-    EXPECT_EQ(lines[1].rfind("ERR ", 0), 0u) << "backtrace line: " << lines[1];
+    EXPECT_EQ(lines[1].rfind("ERR Backtrace hash:0x", 0), 0u) << "backtrace line: " << lines[1];
+    // One line per frame, numbered from 0, each with its address and a name.
+    const std::regex frame(R"(ERR  ?(\d+):0x[0-9a-f]{16} [^ ]+\+-?\d+\r)");
+    for (std::size_t i = 2; i < lines.size(); ++i) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(lines[i], match, frame)) << "frame line: " << lines[i];
+        EXPECT_EQ(std::stoul(match[1]), i - 2);
+    }
 }
 
 // The reacquire, in a child that logs to standard error: the message and a
@@ -158,7 +166,8 @@ TEST(MutexDeathTest, ReacquireOnTheSameThreadTraps) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(reacquire_in_child(), ::testing::KilledBySignal(SIGTRAP),
                 "^ERR cv_mutex_acquire: attempt to reacquire non-recursive mutex\\.  "
-                "Aborting\\.\r\nERR [^\r\n]+\r\n$");
+                "Aborting\\.\r\nERR Backtrace hash:0x[0-9a-f]+ [^\r\n]+\r\n"
+                "(ERR  ?[0-9]+:0x[0-9a-f]{16} [^\r\n]+\r\n)+$");
 }
 
 }  // namespace
