@@ -8,11 +8,17 @@
 // is appended to the end of its tag's chain (the slot when empty, else the
 // previous same-tag sibling's next field, found through a per-tag tail kept
 // beside the slots, so appending is O(1) however many siblings share a
-// tag).  When the scan ends the record is compacted to the slots from its
-// lowest to its highest filled tag (from 1 up: slot 0 is never kept) and the
+// tag).  When the scan ends the record is compacted to the tags from its
+// lowest to its highest filled one (from 1 up: slot 0 is never kept) and the
 // compact copy, taken from the caller's heap, replaces the scratch record.
-// The cost is linear in the number of nodes plus the slot ranges copied; the
-// heap holds only compact records.
+// A compact slot is a 16-bit index into the list of first children that
+// follows the slot table: configuration entries set a handful of options
+// whose tag numbers lie far apart, and a pointer per tag of such a range
+// would cost several times the document itself.  Look-up stays two array
+// reads.  The scratch record remembers which tags it filled, so compacting
+// and clearing it cost the number of children plus a zeroed slot table: the
+// whole walk is linear in the number of nodes and the slot ranges.  The heap
+// holds only compact records.
 //
 // The XML tracker above the top-level elements is never compacted and may
 // already hold chains from earlier decorations (the roots of several files);
@@ -35,23 +41,28 @@ constexpr std::size_t kSlotCount = static_cast<std::size_t>(PARSE_XML_TAG_COUNT)
 constexpr std::size_t kTrackerSlotCount = kSlotCount + 1;
 constexpr std::uint32_t kNoTag = static_cast<std::uint32_t>(PARSE_XML_TAG_COUNT);
 
+/* Bytes of a full-width record of `slots` pointer slots. */
 std::size_t record_size(std::size_t slots) {
     return sizeof(parse_xml_tracker) + slots * sizeof(xmlNode *);
 }
 
 /* The full-width record of the elements at one depth, with the tails of its
- * chains and the range of tags filled so far. */
+ * chains, the tags filled so far (from 1 up, in the order first filled) and
+ * their range. */
 struct scratch_record {
     std::unique_ptr<unsigned char[]> storage;
     std::unique_ptr<parse_xml_tracker *[]> tails;  /* last record of each tag's chain */
-    std::uint32_t lowest = kNoTag;                 /* lowest filled tag from 1 up */
+    std::unique_ptr<parse_xml_slot_index[]> filled;
+    std::uint32_t distinct = 0;                    /* entries of `filled` */
+    std::uint32_t lowest = kNoTag;
     std::uint32_t highest = 0;
     bool slot0_used = false;
 
     bool allocate() {
         storage.reset(new (std::nothrow) unsigned char[record_size(kSlotCount)]);
         tails.reset(new (std::nothrow) parse_xml_tracker *[kSlotCount]);
-        if (!storage || !tails) return false;
+        filled.reset(new (std::nothrow) parse_xml_slot_index[kSlotCount]);
+        if (!storage || !tails || !filled) return false;
         std::memset(storage.get(), 0, record_size(kSlotCount));
         std::memset(tails.get(), 0, kSlotCount * sizeof(parse_xml_tracker *));
         return true;
@@ -61,19 +72,48 @@ struct scratch_record {
     /* Empties the slots and tails that were filled, for the next element. */
     void clear() {
         xmlNode **slots = parse_xml_tracker_slots(record());
-        if (lowest <= highest) {
-            std::memset(slots + lowest, 0, (highest - lowest + 1) * sizeof(xmlNode *));
-            std::memset(tails.get() + lowest, 0,
-                        (highest - lowest + 1) * sizeof(parse_xml_tracker *));
+        for (std::uint32_t i = 0; i < distinct; ++i) {
+            slots[filled[i]] = nullptr;
+            tails[filled[i]] = nullptr;
         }
         if (slot0_used) {
             slots[0] = nullptr;
             tails[0] = nullptr;
         }
+        distinct = 0;
         lowest = kNoTag;
         highest = 0;
         slot0_used = false;
     }
+};
+
+/* Tag numbers of element names by the names' addresses.  A parsed document
+ * keeps its element names in a dictionary, one copy per distinct name, so a
+ * few addresses recur throughout the tree and most look-ups skip the hash
+ * and the comparison; a name stored elsewhere only costs a miss. */
+class tag_cache {
+public:
+    std::int32_t tag_of(const xmlChar *name) {
+        /* Dictionary names lie a few bytes apart: mix every address bit. */
+        const std::uint64_t mixed =
+            static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(name)) *
+            0x9E3779B97F4A7C15ull;
+        entry &e = entries_[mixed >> (64 - kEntryBits)];
+        if (e.name != name) {
+            e.name = name;
+            e.tag = parse_xml_tag_index(reinterpret_cast<const char *>(name));
+        }
+        return e.tag;
+    }
+
+private:
+    static constexpr unsigned kEntryBits = 6;
+    static constexpr std::size_t kEntries = std::size_t{1} << kEntryBits;
+    struct entry {
+        const xmlChar *name = nullptr;
+        std::int32_t tag = PARSE_XML_UNKNOWN_TAG;
+    };
+    entry entries_[kEntries];
 };
 
 /* A link of a reused XML tracker changed by this call, and its old value. */
@@ -109,6 +149,7 @@ private:
     std::vector<scratch_record> scratch_;   /* scratch_[d]: record of the element at depth d+1 */
     std::vector<parse_xml_tracker *> top_tails_;
     std::vector<undo_entry> undo_;
+    tag_cache tags_;
     cv_status error_ = CV_OK;
 };
 
@@ -142,6 +183,7 @@ void decorator::append_inner(scratch_record &parent, xmlNode *element, std::int3
     const auto index = static_cast<std::uint32_t>(tag);
     if (!slots[index]) {
         slots[index] = element;
+        if (index != 0) parent.filled[parent.distinct++] = static_cast<parse_xml_slot_index>(index);
     } else if (parse_xml_tracker *tail = parent.tails[index]) {
         tail->next_same_tag = element;
     }
@@ -181,10 +223,12 @@ cv_status decorator::close_element() {
     const bool has_children = scratch.lowest <= scratch.highest;
     const std::uint32_t lowest = has_children ? scratch.lowest : kNoTag;
     const std::uint32_t highest = has_children ? scratch.highest : kNoTag;
-    const std::size_t slots = has_children ? highest - lowest + 1 : 0;
+    const std::size_t range = has_children ? highest - lowest + 1 : 0;
+    const std::size_t children = scratch.distinct;
 
     auto *compact = static_cast<parse_xml_tracker *>(
-        cv_uac_heap_alloc(heap_, record_size(slots), alignof(parse_xml_tracker)));
+        cv_uac_heap_alloc(heap_, parse_xml_compact_size(range, children),
+                          alignof(parse_xml_tracker)));
     if (!compact) {
         closing.element->_private = nullptr;
         scratch.clear();
@@ -193,9 +237,15 @@ cv_status decorator::close_element() {
     *compact = *full;
     compact->lowest_tag = lowest;
     compact->highest_tag = highest;
-    if (slots)
-        std::memcpy(parse_xml_tracker_slots(compact), parse_xml_tracker_slots(full) + lowest,
-                    slots * sizeof(xmlNode *));
+    xmlNode *const *full_slots = parse_xml_tracker_slots(full);
+    parse_xml_slot_index *slots = parse_xml_compact_slots(compact);
+    xmlNode **list = parse_xml_compact_list(compact, range);
+    std::memset(slots, 0, range * sizeof(parse_xml_slot_index));
+    for (std::uint32_t i = 0; i < children; ++i) {
+        const parse_xml_slot_index tag = scratch.filled[i];
+        list[i] = full_slots[tag];
+        slots[tag - lowest] = static_cast<parse_xml_slot_index>(i + 1);
+    }
     closing.element->_private = compact;
     scratch.clear();
 
@@ -230,7 +280,7 @@ cv_status decorator::run(xmlNode *top) {
             continue;
         }
         if (node->type != XML_ELEMENT_NODE) continue;
-        const std::int32_t tag = parse_xml_tag_index(reinterpret_cast<const char *>(node->name));
+        const std::int32_t tag = tags_.tag_of(node->name);
         if (tag < 0) continue; /* unknown: neither indexed nor descended into */
         note_error(open_element(node, tag));
     }
@@ -260,7 +310,12 @@ xmlNode *parse_xml_tracker_child(const parse_xml_tracker *record, std::int32_t t
     if (!record || tag < 0 || tag >= PARSE_XML_TAG_COUNT) return nullptr;
     const auto index = static_cast<std::uint32_t>(tag);
     if (index < record->lowest_tag || index > record->highest_tag) return nullptr;
-    return parse_xml_tracker_slots(record)[index - record->lowest_tag];
+    const std::size_t slot = index - record->lowest_tag;
+    if (!record->node) return parse_xml_tracker_slots(record)[slot]; /* the XML tracker */
+    const parse_xml_slot_index entry = parse_xml_compact_slots(record)[slot];
+    if (entry == 0) return nullptr;
+    const std::size_t range = record->highest_tag - record->lowest_tag + 1;
+    return parse_xml_compact_list(record, range)[entry - 1];
 }
 
 cv_status parse_xml_decorate_tree(xmlNode *top, parse_xml_tracker **holder, cv_uac_heap *heap) {

@@ -1,6 +1,7 @@
 // State shared by the source files of the XML layer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "cvplatform/cv_containers.h"
@@ -46,7 +47,9 @@ struct parse_xml_layer_state {
 
 parse_xml_layer_state &parse_xml_state();
 
-/* The slots of a tracker record, which follow its header. */
+/* The pointer slots of a full-width record (the XML tracker, and an
+ * element's record while its children are scanned), which follow the
+ * header. */
 inline xmlNode **parse_xml_tracker_slots(parse_xml_tracker *record) {
     return reinterpret_cast<xmlNode **>(record + 1);
 }
@@ -54,5 +57,34 @@ inline xmlNode *const *parse_xml_tracker_slots(const parse_xml_tracker *record) 
     return reinterpret_cast<xmlNode *const *>(record + 1);
 }
 
+/* A compact record: after the header, one 16-bit slot per tag of its range
+ * (0 = none, n = the n-th entry of the list), then, 8-byte aligned, the list
+ * of first children, in the order their tags first appeared. */
+using parse_xml_slot_index = std::uint16_t;
+
+inline std::size_t parse_xml_compact_list_offset(std::size_t range) {
+    const std::size_t table = sizeof(parse_xml_tracker) + range * sizeof(parse_xml_slot_index);
+    return (table + alignof(xmlNode *) - 1) / alignof(xmlNode *) * alignof(xmlNode *);
+}
+inline std::size_t parse_xml_compact_size(std::size_t range, std::size_t children) {
+    return parse_xml_compact_list_offset(range) + children * sizeof(xmlNode *);
+}
+inline parse_xml_slot_index *parse_xml_compact_slots(parse_xml_tracker *record) {
+    return reinterpret_cast<parse_xml_slot_index *>(record + 1);
+}
+inline const parse_xml_slot_index *parse_xml_compact_slots(const parse_xml_tracker *record) {
+    return reinterpret_cast<const parse_xml_slot_index *>(record + 1);
+}
+inline xmlNode **parse_xml_compact_list(parse_xml_tracker *record, std::size_t range) {
+    return reinterpret_cast<xmlNode **>(reinterpret_cast<unsigned char *>(record) +
+                                        parse_xml_compact_list_offset(range));
+}
+inline xmlNode *const *parse_xml_compact_list(const parse_xml_tracker *record,
+                                              std::size_t range) {
+    return reinterpret_cast<xmlNode *const *>(reinterpret_cast<const unsigned char *>(record) +
+                                              parse_xml_compact_list_offset(range));
+}
+
 static_assert(sizeof(parse_xml_tracker) % alignof(xmlNode *) == 0,
               "tracker slots must follow the header without padding");
+static_assert(PARSE_XML_TAG_COUNT < 65536, "a slot index must hold every tag");

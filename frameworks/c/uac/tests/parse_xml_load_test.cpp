@@ -129,6 +129,25 @@ TEST(ParseXmlLoad, VersionIsReadLikeAnIntegerPrefixAndHugeValuesDoNotOverflow) {
     }
 }
 
+TEST(ParseXmlLoad, NodesAroundAndInsideAKeptRootAreAllKept) {
+    std::int32_t version = 2;
+    loaded conf("<!--before--><?tool run?><CONF version=\"2\"><!--inside--><server>"
+                "<name>a<!--x-->b</name><notatag><item>deep</item></notatag></server></CONF>"
+                "<!--after-->",
+                &version);
+    ASSERT_EQ(conf.status, 0u);
+    std::string kinds;
+    for (xmlNode *node = conf.document->children; node; node = node->next)
+        kinds += node->type == XML_COMMENT_NODE ? 'c' : node->type == XML_PI_NODE ? 'p' : 'e';
+    EXPECT_EQ(kinds, "cpec");
+    EXPECT_EQ(conf.root()->children->type, XML_COMMENT_NODE);
+    EXPECT_EQ(text_at(conf.root(), "server/notatag/item"), "deep");
+    xmlNode *name = element_at(conf.root(), "server/name");
+    ASSERT_NE(name, nullptr);
+    ASSERT_NE(name->last, nullptr);
+    EXPECT_STREQ(reinterpret_cast<const char *>(name->last->content), "b");
+}
+
 TEST(ParseXmlLoad, InMemoryStringLoads) {
     xmlDoc *document = parse_xml_load_string("<CONF version=\"2\"><server/></CONF>");
     ASSERT_NE(document, nullptr);

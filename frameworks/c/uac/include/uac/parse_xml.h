@@ -68,16 +68,21 @@ inline constexpr std::size_t PARSE_XML_COMPARE_SIZE = 4096;
 inline constexpr std::int32_t PARSE_XML_ANY_VERSION = -1;
 
 /* Index record of one decorated element, reached through the element's
- * private pointer.  The slots follow the header: one per tag number from
- * `lowest_tag` to `highest_tag`, each the first child element with that tag
- * or null.  A record without indexed children has lowest_tag = highest_tag
- * = PARSE_XML_TAG_COUNT and no slots.  Records live in the heap given to
+ * private pointer.  A slot table follows the header, one slot per tag number
+ * from `lowest_tag` to `highest_tag`, each designating the first child
+ * element with that tag or none; it is read through parse_xml_tracker_child,
+ * in constant time.  In an element's record a slot is a small index into the
+ * list of first children that follows the table, so that a record costs two
+ * bytes per tag of its range plus one pointer per tag actually present; a
+ * record without indexed children has lowest_tag = highest_tag =
+ * PARSE_XML_TAG_COUNT and no slots.  Records live in the heap given to
  * parse_xml_decorate_tree.
  *
- * The XML tracker is a record of the same shape standing as a virtual parent
- * above the elements a decoration starts from; it has a slot for every tag
- * (lowest 0, highest PARSE_XML_TAG_COUNT) and may be reused to index the
- * roots of several documents together. */
+ * The XML tracker is a record of the same header standing as a virtual
+ * parent above the elements a decoration starts from (its `node` is null):
+ * its slots are the first elements themselves, one for every tag (lowest 0,
+ * highest PARSE_XML_TAG_COUNT), and it may be reused to index the roots of
+ * several documents together. */
 struct parse_xml_tracker {
     xmlNode *node;           /* the element; null for the XML tracker */
     xmlNode *next_same_tag;  /* next sibling element with the same tag */
