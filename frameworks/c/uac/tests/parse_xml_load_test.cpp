@@ -148,13 +148,6 @@ TEST(ParseXmlLoad, NodesAroundAndInsideAKeptRootAreAllKept) {
     EXPECT_STREQ(reinterpret_cast<const char *>(name->last->content), "b");
 }
 
-TEST(ParseXmlLoad, InMemoryStringLoads) {
-    xmlDoc *document = parse_xml_load_string("<CONF version=\"2\"><server/></CONF>");
-    ASSERT_NE(document, nullptr);
-    EXPECT_NE(element_at(parse_xml_get_root(document), "server"), nullptr);
-    parse_xml_free_document(document);
-}
-
 TEST(ParseXmlLoad, LegacyPathsMoveAndTheOldValueWins) {
     std::int32_t version = 2;
     loaded conf(fixture_path("legacy_watch_paths.conf"), &version);
@@ -278,13 +271,6 @@ TEST(ParseXmlLoad, TheEntityLoaderIsPutBackAfterALoad) {
     std::int32_t version = 2;
     loaded conf(fixture_path("lowercase_root_version_2.conf"), &version);
     EXPECT_EQ(xmlGetExternalEntityLoader(), before);
-}
-
-TEST(ParseXmlLoad, NullArgumentsAreRefused) {
-    xmlDoc *document = nullptr;
-    EXPECT_EQ(parse_xml_load_document(nullptr, nullptr, &document), 22u);
-    EXPECT_EQ(parse_xml_load_document("<CONF/>", nullptr, nullptr), 22u);
-    EXPECT_EQ(parse_xml_load_string(nullptr), nullptr);
 }
 
 TEST(ParseXmlLoad, NodeTextAccessorReadsTextNodesAndFirstTextChild) {

@@ -342,18 +342,6 @@ TEST(ParseXmlSearch, MatchesComeDepthFirstStartNodeAfterStartNode) {
     EXPECT_EQ(parse_xml_free_search_handle(handle), 0u);
 }
 
-TEST(ParseXmlSearch, EmptyPathAndEmptyStartListMatchNothing) {
-    decorated_conf conf("<CONF><server/></CONF>");
-    EXPECT_EQ(parse_xml_get_first_matching_node_args(conf.roots(), nullptr, E), nullptr);
-    xmlNode *none[] = {nullptr};
-    EXPECT_EQ(parse_xml_get_first_matching_node_args(none, nullptr, PARSE_XML_TAG_server, E),
-              nullptr);
-    EXPECT_EQ(parse_xml_get_first_matching_node_args(nullptr, nullptr, PARSE_XML_TAG_server, E),
-              nullptr);
-    EXPECT_EQ(parse_xml_get_next_matching_node(nullptr, nullptr), nullptr);
-    EXPECT_EQ(parse_xml_free_search_handle(nullptr), 22u);
-}
-
 /* Scores an element by its "score" attribute; counts its calls. */
 int g_scorer_calls = 0;
 std::int32_t score_attribute(xmlNode *element, cv_btree *, void *extra, std::uint8_t) {
