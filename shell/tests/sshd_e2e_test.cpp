@@ -113,10 +113,18 @@ public:
         if (group_created) tool({"/usr/sbin/groupdel", group});
     }
 
+    /* Runs a tool.  The account tools lock the account database and fail
+     * while another test program holds it: they are tried again. */
     run_result tool(const std::vector<std::string> &argv) const {
         const fs::path empty = dir / "empty-input";
         if (!fs::exists(empty)) e2e::write_file(empty, "");
-        return e2e::run_program(argv, {{"PATH", "/usr/sbin:/usr/bin:/sbin:/bin"}}, empty, dir);
+        run_result r;
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            r = e2e::run_program(argv, {{"PATH", "/usr/sbin:/usr/bin:/sbin:/bin"}}, empty, dir);
+            if (r.status == 0 || !contains(r.err, "lock")) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return r;
     }
 
     /* One login with the real client; `key` names the client key. */

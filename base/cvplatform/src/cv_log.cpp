@@ -83,7 +83,11 @@ constexpr std::size_t HEADER_SIZE = 256;       // a header must fit here, termin
 constexpr std::size_t PREVIOUS_BODY_SIZE = 4352;
 constexpr std::uint64_t CHECK_INTERVAL = 65536;
 constexpr std::uint64_t MIB = 1048576;
-constexpr std::uint32_t FILE_MODE = 0644;
+// Group-writable, whatever the creating session's file-creation mask: each
+// login writes the log as its own transfer account, and the accounts of one
+// server share the log folder through its group (a set-group-id folder gives
+// every new file that group).  Others may only read.
+constexpr std::uint32_t FILE_MODE = 0664;
 constexpr std::uint32_t DIR_MODE = 0755;
 constexpr std::size_t NUMBERED_PATH_SIZE = CV_LOG_PATH_SIZE + 2;
 constexpr std::size_t DIR_ENTRY_SIZE = 1024;
@@ -258,7 +262,12 @@ cv_status ring_open_locked(const ring_names &names) {
         if (open_numbered(digit, &file, name, sizeof name) != CV_OK) return CV_E_INVALID;
         fresh = true;
     }
-    if (fresh) relink_plain_name(name);
+    if (fresh) {
+        // Only the file's owner can set its mode: when another account
+        // created it first, that account has already done so.
+        (void)cv_file_set_mode(&file, FILE_MODE);
+        relink_plain_name(name);
+    }
     g_log.current = file;
     (void)cv_str_copy(g_log.current_name, name, sizeof g_log.current_name);
     return CV_OK;

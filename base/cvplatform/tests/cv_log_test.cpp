@@ -407,6 +407,17 @@ TEST_F(Log, SecondInitKeepsTheFirstFile) {
     EXPECT_NE(read_file(dir / "first.0.log").find("LOG where"), std::string::npos);
 }
 
+TEST_F(Log, NewRingFilesAreGroupWritableWhateverTheMask) {
+    const mode_t old_mask = ::umask(022);
+    open_log("shared.log");
+    ::umask(old_mask);
+    cv_log_info("line");
+    cv_log_close();
+    EXPECT_EQ(fs::status(dir / "shared.0.log").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                  fs::perms::group_write | fs::perms::others_read);
+}
+
 TEST_F(Log, MissingDirectoryIsReportedAndLeavesTheLogClosed) {
     stderr_capture capture(dir / "stderr.txt");
     EXPECT_EQ(cv_log_init(1, (dir / "absent/q.log").c_str()), static_cast<cv_status>(ENOENT));
