@@ -16,3 +16,6 @@ echo "== sanitizer build (ASan + UBSan)"
 export ASAN_OPTIONS=halt_on_error=1:abort_on_error=0:detect_leaks=1:strict_string_checks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 (cd "$top/build-asan" && ctest --output-on-failure -j "$jobs")
+
+echo "== fuzzing (libFuzzer, bounded)"
+"$top/scripts/fuzz.sh"
