@@ -1,0 +1,241 @@
+// The value types of configuration options.
+//
+// Every option has one of sixteen value types.  A type says how the value is
+// stored, how it is read from the option's XML element, how an override
+// string is checked and turned into XML, how the value is written back as
+// text and how it is freed.  All of it is driven by one table of type
+// descriptors (type code -> five operations), so that the option catalogues
+// are pure data: a type code, a default text and an optional lookup list per
+// option.
+//
+// Lookup lists: an optional scale field, then "name:value" pairs, all
+// separated by ";" ("any:0;high:3", "1000;Unlimited:0xFFFFFFFFFFFFF").  For
+// `lookup` the whole list is pairs; for the numeric types the text before
+// the first ";" is the scale (0, missing or unreadable: 1).  A value text
+// that is a name of the list (any case) stands for the pair's value; parsed
+// numbers are multiplied by the scale and written ones divided by it, and a
+// written number that a pair names is written as the name.  For
+// `string_list` the parameter names the item element instead ("item" when
+// null or empty); for `boolean` it holds the false and true words joined by
+// ":"; for `bps` the word "power2" selects binary multiples.
+//
+// Reading never fails hard: a value that cannot be parsed keeps its previous
+// value and adds a warning (status 28688) to the warning list.  The literal
+// "CV_NULL" stands for "no value".  Texts are parsed in fixed buffers; only
+// owned values (strings, lists, schedules) are allocated.
+#pragma once
+
+#include <libxml/tree.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "cvplatform/cv_status.h"
+#include "uac/cv_uac_warnings.h"
+
+struct cv_btree;
+
+/* Type codes. */
+enum cv_uac_type_code : std::int32_t {
+    CV_UAC_TYPE_END = -1, /* ends a generic form */
+    CV_UAC_TYPE_LOOKUP = 0,
+    CV_UAC_TYPE_BOOLEAN = 1,
+    CV_UAC_TYPE_INT64 = 2,
+    CV_UAC_TYPE_UINT64 = 3,
+    CV_UAC_TYPE_INT32 = 4,
+    CV_UAC_TYPE_UINT32 = 5,
+    CV_UAC_TYPE_OCTAL32 = 6,
+    CV_UAC_TYPE_DOUBLE = 7,
+    CV_UAC_TYPE_TIME = 8,
+    CV_UAC_TYPE_BPS = 9,
+    CV_UAC_TYPE_CHAR_PTR = 10,
+    CV_UAC_TYPE_TRIMMED_CHAR_PTR = 11,
+    CV_UAC_TYPE_BLANKABLE_CHAR_PTR = 12,
+    CV_UAC_TYPE_CRON = 13,
+    CV_UAC_TYPE_STRING_LIST = 14,
+    CV_UAC_TYPE_RANGE = 15,
+};
+inline constexpr std::int32_t CV_UAC_TYPE_COUNT = 16;
+
+/* The null marker of default and override strings. */
+inline constexpr const char *CV_UAC_NULL = "CV_NULL";
+
+/* Bytes of a written or translated value, and of an override's XML. */
+inline constexpr std::size_t CV_UAC_VALUE_TEXT_SIZE = 8192;
+/* Bytes of an element's trimmed text for the numeric types (127 kept). */
+inline constexpr std::size_t CV_UAC_TRIMMED_TEXT_SIZE = 128;
+/* Bytes of a string after variable expansion. */
+inline constexpr std::size_t CV_UAC_EXPANSION_SIZE = 16000;
+/* Most alternates a typed reader returns. */
+inline constexpr std::size_t CV_UAC_MAX_ALTERNATES = 100;
+/* Bytes of the `lookup` refusal message and the boolean custom-list one. */
+inline constexpr std::size_t CV_UAC_LOOKUP_MESSAGE_SIZE = 512;
+inline constexpr std::size_t CV_UAC_BOOLEAN_MESSAGE_SIZE = 256;
+/* The character of the string that ends a string list. */
+inline constexpr char CV_UAC_STRING_LIST_END = 0x1A;
+
+/* A `time` value. */
+struct cv_uac_time {
+    std::int32_t seconds;
+    std::int32_t microseconds;
+};
+/* The infinite time ("infinite"). */
+inline constexpr cv_uac_time CV_UAC_TIME_INFINITE = {2147483647, 999999};
+
+/* A `range` value; an open side holds the type's smallest or largest value. */
+struct cv_uac_range {
+    std::int64_t low;
+    std::int64_t high;
+};
+
+/* A `cron` value: a schedule of change points. */
+inline constexpr std::size_t CV_UAC_CRON_MAX_POINTS = 256;
+inline constexpr std::size_t CV_UAC_CRON_WHEN_SIZE = 128;  /* 127 characters kept */
+inline constexpr std::size_t CV_UAC_CRON_VALUE_SIZE = 64;  /* 63 characters kept */
+inline constexpr std::size_t CV_UAC_CRON_TEXT_SIZE = 8192; /* ranges text kept */
+
+struct cv_uac_cron_point {
+    char when[CV_UAC_CRON_WHEN_SIZE];   /* "* H * * D", an epoch text, or empty (always) */
+    char value[CV_UAC_CRON_VALUE_SIZE];
+};
+
+struct cv_uac_cron {
+    std::int32_t owns_text;  /* ranges_text is this record's own copy */
+    char *ranges_text;       /* the last format="ranges" text read, or null */
+    cv_uac_cron_point points[CV_UAC_CRON_MAX_POINTS];
+    std::int32_t count;
+};
+
+/* Storage of each type, which `void *value` below points at:
+ *   lookup, boolean, int32_t      std::int32_t
+ *   u_int32_t, octal_32           std::uint32_t
+ *   int64_t                       std::int64_t
+ *   u_int64_t, bps                std::uint64_t
+ *   double                        double
+ *   time                          cv_uac_time
+ *   char_ptr, trimmed_char_ptr,
+ *   blankable_char_ptr            char * (owned, null, or a shared string)
+ *   cron                          cv_uac_cron * (owned or null)
+ *   string_list                   char * (owned block, or null)
+ *   range                         cv_uac_range */
+
+/* Reads `element`'s text into `*value` (which starts as the previous value,
+ * normally the default, and is never released here); problems go to
+ * `warnings` (may be null).  `variables` (may be null) expands variables in
+ * strings and scores string-list items.  0, or the status of the newest
+ * warning added. */
+using cv_uac_read_fn = cv_status (*)(xmlNode *element, const char *lookup, void *value,
+                                     cv_uac_warning **warnings, cv_btree *variables);
+/* 0 when `text` is acceptable; else 22 (2 for an empty time or rate) with
+ * the reason in `*message` (a static or framework-owned text; `message` may
+ * be null). */
+using cv_uac_check_fn = cv_status (*)(const char *text, const char *parameter,
+                                      const char **message);
+/* The XML content standing for override `text`, into `output` (`capacity`
+ * bytes).  0; 28677 when it does not fit (output empty); 22 for null. */
+using cv_uac_to_xml_fn = cv_status (*)(const char *text, char *output, std::size_t capacity,
+                                       const char *parameter);
+/* Writes `*value` as text (XML content for strings, lists and schedules).
+ * 0; 28677 when it does not fit (output empty); 22 for null. */
+using cv_uac_write_fn = cv_status (*)(const void *value, char *output, std::size_t capacity,
+                                      const char *lookup);
+/* Releases an owned value and clears the slot, unless it is
+ * `default_value`'s own pointer or a shared string. */
+using cv_uac_free_fn = void (*)(void *value, const void *default_value);
+
+struct cv_uac_type_descriptor {
+    std::int32_t code;
+    const char *name;          /* "int64_t" */
+    const char *display_name;  /* "64 bit signed int" */
+    std::size_t value_size;    /* bytes of the storage */
+    cv_uac_read_fn read;
+    cv_uac_check_fn check_override;
+    cv_uac_to_xml_fn override_to_xml;
+    cv_uac_write_fn write;
+    cv_uac_free_fn free;
+};
+
+/* The descriptor of type `code`, or null for any other code. */
+const cv_uac_type_descriptor *cv_uac_type_descriptor_of(std::int32_t code);
+
+/* The operations through the table; 22 for an unknown code or null
+ * arguments. */
+[[nodiscard]] cv_status cv_uac_type_read(std::int32_t code, xmlNode *element, const char *lookup,
+                                         void *value, cv_uac_warning **warnings,
+                                         cv_btree *variables);
+[[nodiscard]] cv_status cv_uac_type_check_override(std::int32_t code, const char *text,
+                                                   const char *parameter, const char **message);
+[[nodiscard]] cv_status cv_uac_type_override_to_xml(std::int32_t code, const char *text,
+                                                    char *output, std::size_t capacity,
+                                                    const char *parameter);
+[[nodiscard]] cv_status cv_uac_type_write(std::int32_t code, const void *value, char *output,
+                                          std::size_t capacity, const char *lookup);
+cv_status cv_uac_type_free(std::int32_t code, void *value, const void *default_value);
+
+/* Copies the default's value into `value` (the storage's width; owned
+ * pointers are shared, not copied).  0; 22 for an unknown code or null. */
+cv_status cv_uac_type_restore_default(std::int32_t code, void *value, const void *default_value);
+
+/* Parses `text` as an override of type `code` would be: turned into XML,
+ * wrapped as "<CONF>...</CONF>", loaded and read from the CONF element,
+ * without variable expansion.  "CV_NULL" leaves the value as it is.  The
+ * XML layer must be started.  0; 22 for an unknown code or null arguments
+ * or text that breaks XML; 28677 when the XML does not fit; else the status
+ * of the newest warning the reading added. */
+[[nodiscard]] cv_status cv_uac_type_parse_text(std::int32_t code, const char *text,
+                                               const char *lookup, void *value,
+                                               cv_uac_warning **warnings);
+
+/* The generic typed reader: starts `*value` as a copy of `*default_value`,
+ * finds the option's element along `path` under `start` (a null-terminated
+ * list) and reads it.  With `variables` and no `alternates` the best match
+ * by fitness is read, otherwise the first match.  `source` (may be null)
+ * gets the element read, or null.  With `alternates` not null, it gets all
+ * matches, at most CV_UAC_MAX_ALTERNATES ("Too many alternate config values.
+ * Cutting off at %zu." is logged beyond), as a null-terminated array to
+ * release with cv_uac_free ("UAC option alternate node set"), or null when
+ * there is none.  0 (also without a match); 22 for an unknown code or null
+ * value pointers; else the read's status. */
+cv_status cv_uac_read_option(std::int32_t code, const void *default_value, void *value,
+                             const std::int32_t *path, xmlNode *const *start, const char *lookup,
+                             xmlNode **source, cv_uac_warning **warnings, xmlNode ***alternates,
+                             cv_btree *variables);
+
+/* The typed readers: cv_uac_read_option returning the value. */
+#define CV_UAC_DECLARE_TYPED_READER(type_name, value_type)                                    \
+    value_type cv_uac_get_##type_name(value_type default_value, const std::int32_t *path,     \
+                                      xmlNode *const *start, const char *lookup,              \
+                                      xmlNode **source, cv_uac_warning **warnings,            \
+                                      xmlNode ***alternates, cv_btree *variables)
+CV_UAC_DECLARE_TYPED_READER(lookup, std::int32_t);
+CV_UAC_DECLARE_TYPED_READER(boolean, std::int32_t);
+CV_UAC_DECLARE_TYPED_READER(int64_t, std::int64_t);
+CV_UAC_DECLARE_TYPED_READER(u_int64_t, std::uint64_t);
+CV_UAC_DECLARE_TYPED_READER(int32_t, std::int32_t);
+CV_UAC_DECLARE_TYPED_READER(u_int32_t, std::uint32_t);
+CV_UAC_DECLARE_TYPED_READER(octal_32, std::uint32_t);
+CV_UAC_DECLARE_TYPED_READER(double, double);
+CV_UAC_DECLARE_TYPED_READER(time, cv_uac_time);
+CV_UAC_DECLARE_TYPED_READER(bps, std::uint64_t);
+CV_UAC_DECLARE_TYPED_READER(char_ptr, char *);
+CV_UAC_DECLARE_TYPED_READER(trimmed_char_ptr, char *);
+CV_UAC_DECLARE_TYPED_READER(blankable_char_ptr, char *);
+CV_UAC_DECLARE_TYPED_READER(cron, cv_uac_cron *);
+CV_UAC_DECLARE_TYPED_READER(string_list, char *);
+CV_UAC_DECLARE_TYPED_READER(range, cv_uac_range);
+#undef CV_UAC_DECLARE_TYPED_READER
+
+/* The shared empty string (a `char_ptr` element without text) and the
+ * shared blank string (a `blankable_char_ptr` element present but empty).
+ * Both read as ""; they differ by address and are never freed or written. */
+char *cv_uac_shared_empty_string();
+char *cv_uac_shared_blank_string();
+
+/* The item after `item` in a string list, or null at the end; the first
+ * item is the list itself (null when the list is empty or null). */
+const char *cv_uac_string_list_first(const char *list);
+const char *cv_uac_string_list_next(const char *item);
+
+/* The tag number of the item elements a `string_list` parameter names
+ * (PARSE_XML_TAG_item for null or ""), or PARSE_XML_UNKNOWN_TAG. */
+std::int32_t cv_uac_string_list_item_tag(const char *parameter);

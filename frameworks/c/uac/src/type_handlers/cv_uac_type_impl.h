@@ -1,0 +1,159 @@
+// Shared machinery of the value type handlers: element text, lookup lists
+// (scale, name translation, names when writing), integer reading with the
+// configuration's bases, the rate and time syntaxes, and the operations of
+// every type, which the descriptor table in cv_uac_type_table.cpp lists.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "uac/cv_uac_types.h"
+
+namespace cv_uac_type_impl {
+
+/* Reasons of the number reader. */
+inline constexpr const char *kOutOfRange = "Malformed numeric.  Out of range";
+inline constexpr const char *kMalformedNumber =
+    "Malformed numeric.  1234, 0x12FF (hex), 0X12FF (hex), 0777 (octal) or %101010 (binary) "
+    "are OK";
+inline constexpr const char *kTrailingCharacters =
+    "Malformed numeric.  Invalid characters after the number";
+
+bool is_space(char c);
+std::string_view trim(std::string_view text);
+bool equal_nocase(std::string_view a, std::string_view b);
+bool is_null_marker(std::string_view text);
+
+/* The element's text: the tracker's (last text child) on a decorated tree,
+ * else the first text child; null when it has none. */
+const char *element_text(const xmlNode *element);
+const char *element_name(const xmlNode *element);
+
+/* The element's text without surrounding white space, cut to 127 bytes. */
+void trimmed_element_text(const xmlNode *element, char (&buffer)[CV_UAC_TRIMMED_TEXT_SIZE]);
+
+/* Copies a view into a terminated buffer; false when it does not fit. */
+bool copy_view(std::string_view text, char *buffer, std::size_t capacity);
+
+/* A lookup list split into its scale field and its pairs. */
+struct lookup_list {
+    std::string_view scale;
+    std::string_view pairs;
+};
+/* `with_scale`: the numeric types' form (scale, then pairs after the first
+ * ";"); otherwise the whole list is pairs.  Leading double quotes are
+ * skipped.  A null list gives empty views. */
+lookup_list split_lookup(const char *lookup, bool with_scale);
+
+/* The scale of a list: its scale field read as an integer (as a double for
+ * `double`); 0, missing, unreadable or negative mean 1. */
+std::int64_t integer_scale(const lookup_list &list);
+double double_scale(const lookup_list &list);
+
+/* The value text of the pair named `text` (any case), as a view into the
+ * list; empty with false when no pair has that name. */
+bool find_pair_value(std::string_view pairs, std::string_view text, std::string_view *value);
+
+/* `text` after name translation: `buffer` holding the pair's value when
+ * `text` names a pair, else `text` itself. */
+const char *translate(const char *text, std::string_view pairs, char *buffer,
+                      std::size_t capacity);
+
+/* The name of the pair whose value is `printed` (any case), into `output`;
+ * false when there is none. */
+bool find_pair_name(std::string_view pairs, std::string_view printed, char *output,
+                    std::size_t capacity);
+
+/* Widths of the integer reader. */
+enum class integer_width { i32, u32, i64, u64 };
+
+/* Reads an integer of `width` from `text`: the configuration's bases, then
+ * only white space (and, with `semicolon_ends`, a ";" ending the number).
+ * Null with `*value` set, or the reason. */
+const char *read_integer(const char *text, integer_width width, bool semicolon_ends,
+                         std::int64_t *value);
+
+/* The reason a text is not a whole 64-bit integer, or null when it is one. */
+const char *check_integer(const char *text, integer_width width);
+
+/* Writes a number as a list name when a pair names it, trying `printed`
+ * and then `alternative` (may be null), else `printed`.  0 or 28677. */
+cv_status write_number(std::string_view pairs, const char *printed, const char *alternative,
+                       char *output, std::size_t capacity);
+
+/* Copies `text` escaped for XML ("copied" types), empty on failure. */
+cv_status copy_escaped(const char *text, char *output, std::size_t capacity);
+
+/* The integer types, one implementation with the type as parameter. */
+enum class integer_type { lookup, int64, uint64, int32, uint32, octal32 };
+cv_status integer_read(integer_type type, xmlNode *element, const char *lookup, void *value,
+                       cv_uac_warning **warnings);
+/* Reads `text` into the integer of `type` at `value`; the name is for the
+ * warning.  Used by `range` for each side. */
+cv_status integer_read_text(integer_type type, const char *text, const char *name,
+                            const char *lookup, void *value, cv_uac_warning **warnings);
+cv_status integer_check(integer_type type, const char *text, const char *lookup,
+                        const char **message);
+cv_status integer_write(integer_type type, const void *value, char *output,
+                        std::size_t capacity, const char *lookup);
+
+/* The rate syntax: null with `*value` set, or the reason with `*status`. */
+const char *parse_bps(std::string_view text, bool power2, std::uint64_t *value,
+                      cv_status *status);
+/* The time syntax, likewise. */
+const char *parse_time(std::string_view text, cv_uac_time *value, cv_status *status);
+bool lookup_selects_power2(const char *lookup);
+
+/* Frees an owned string slot unless shared or the default's own. */
+void free_string(void *value, const void *default_value);
+
+/* Warning texts shared by the rate and time readers. */
+cv_status warn_conversion(cv_uac_warning **warnings, const char *text, const xmlNode *element,
+                          const char *reason);
+
+// The operations of each type.
+#define CV_UAC_TYPE_OPERATIONS(prefix)                                                        \
+    cv_status prefix##_read(xmlNode *element, const char *lookup, void *value,                \
+                            cv_uac_warning **warnings, cv_btree *variables);                  \
+    cv_status prefix##_check(const char *text, const char *parameter, const char **message);  \
+    cv_status prefix##_to_xml(const char *text, char *output, std::size_t capacity,           \
+                              const char *parameter);                                         \
+    cv_status prefix##_write(const void *value, char *output, std::size_t capacity,           \
+                             const char *lookup);                                             \
+    void prefix##_free(void *value, const void *default_value);
+CV_UAC_TYPE_OPERATIONS(lookup)
+CV_UAC_TYPE_OPERATIONS(boolean)
+CV_UAC_TYPE_OPERATIONS(int64)
+CV_UAC_TYPE_OPERATIONS(uint64)
+CV_UAC_TYPE_OPERATIONS(int32)
+CV_UAC_TYPE_OPERATIONS(uint32)
+CV_UAC_TYPE_OPERATIONS(octal32)
+CV_UAC_TYPE_OPERATIONS(double)
+CV_UAC_TYPE_OPERATIONS(time)
+CV_UAC_TYPE_OPERATIONS(bps)
+CV_UAC_TYPE_OPERATIONS(char_ptr)
+CV_UAC_TYPE_OPERATIONS(trimmed_char_ptr)
+CV_UAC_TYPE_OPERATIONS(blankable_char_ptr)
+CV_UAC_TYPE_OPERATIONS(cron)
+CV_UAC_TYPE_OPERATIONS(string_list)
+CV_UAC_TYPE_OPERATIONS(range)
+#undef CV_UAC_TYPE_OPERATIONS
+
+/* A value of no owned memory needs no release. */
+void free_nothing(void *value, const void *default_value);
+
+/* Shared by the three string types: the element's text after variable
+ * expansion into `buffer` (the raw text when expansion fails, with the
+ * information message), or null when the element has no text. */
+const char *expanded_text(const xmlNode *element, cv_btree *variables, char *buffer,
+                          std::size_t capacity);
+
+/* The trimmed-string reading shared by `trimmed_char_ptr` and
+ * `blankable_char_ptr` once the element is known to have text. */
+cv_status read_trimmed_string(xmlNode *element, void *value, cv_btree *variables);
+
+/* Writes a string value ("CV_NULL" for none) escaped for XML. */
+cv_status write_string(const void *value, char *output, std::size_t capacity);
+
+}  // namespace cv_uac_type_impl

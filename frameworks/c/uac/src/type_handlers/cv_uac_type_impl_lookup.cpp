@@ -1,0 +1,28 @@
+// The value type `lookup`: Lookup values: a name of the option's list or a
+// number, stored in 32 bits.
+// The integer types share one implementation (cv_uac_type_impl_support.cpp);
+// this file binds it to the type.
+#include "cv_uac_type_impl.h"
+
+namespace cv_uac_type_impl {
+
+cv_status lookup_read(xmlNode *element, const char *lookup, void *value,
+                      cv_uac_warning **warnings, cv_btree *) {
+    return integer_read(integer_type::lookup, element, lookup, value, warnings);
+}
+
+cv_status lookup_check(const char *text, const char *parameter, const char **message) {
+    return integer_check(integer_type::lookup, text, parameter, message);
+}
+
+cv_status lookup_to_xml(const char *text, char *output, std::size_t capacity, const char *) {
+    return copy_escaped(text, output, capacity);
+}
+
+cv_status lookup_write(const void *value, char *output, std::size_t capacity, const char *lookup) {
+    return integer_write(integer_type::lookup, value, output, capacity, lookup);
+}
+
+void lookup_free(void *value, const void *default_value) { free_nothing(value, default_value); }
+
+}  // namespace cv_uac_type_impl

@@ -1,0 +1,182 @@
+// The value type `string_list`: an ordered set of strings.
+//
+// The value is one block: the items one after another, each ended by a zero
+// byte, then the end marker, a string of the single character 0x1A.  It is
+// read from the item children of the option's element (`item`, or the
+// element the option's parameter names), each scored by its fitness rules:
+// items whose rules fail are left out.  An override is a text whose first
+// character is the separator of the rest (",a,b"), turned into one item
+// element per piece.
+#include <cstring>
+
+#include "cv_uac_type_impl.h"
+#include "cvplatform/cv_str.h"
+#include "uac/cv_uac_fitness.h"
+#include "uac/cv_uac_memory_heap.h"
+#include "uac/parse_xml.h"
+
+namespace cv_uac_type_impl {
+
+namespace {
+
+constexpr char kEndMarker[] = {CV_UAC_STRING_LIST_END, '\0'};
+
+/* Bytes of the first UTF-8 character of `text` (1 for a stray byte). */
+std::size_t first_character_size(const char *text) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    std::size_t size = 1;
+    if (lead >= 0xF0)
+        size = 4;
+    else if (lead >= 0xE0)
+        size = 3;
+    else if (lead >= 0xC0)
+        size = 2;
+    for (std::size_t i = 1; i < size; ++i)
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) return 1;
+    return size;
+}
+
+/* Visits the items of `element` that are not ruled out, in order. */
+template <typename Visit>
+bool for_each_item(xmlNode *element, std::int32_t tag, cv_btree *variables, Visit visit) {
+    xmlNode *start[2] = {element, nullptr};
+    const std::int32_t path[2] = {tag, PARSE_XML_END};
+    parse_xml_search_handle *handle = nullptr;
+    std::int32_t score = 0;
+    bool any = false;
+    for (xmlNode *item = parse_xml_get_first_matching_node(start, &handle, path, variables,
+                                                           nullptr, &score);
+         item; item = parse_xml_get_next_matching_node(handle, &score)) {
+        any = true;
+        if (score >= 0) visit(item);
+    }
+    if (handle) (void)parse_xml_free_search_handle(handle);
+    return any;
+}
+
+}  // namespace
+
+cv_status string_list_read(xmlNode *element, const char *parameter, void *value,
+                           cv_uac_warning **, cv_btree *variables) {
+    if (!element || !value) return CV_E_INVALID;
+    const std::int32_t tag = cv_uac_string_list_item_tag(parameter);
+    if (tag == PARSE_XML_UNKNOWN_TAG) return CV_E_INVALID;
+    if (!variables) variables = cv_uac_default_variable_tree();
+
+    std::size_t bytes = sizeof kEndMarker;
+    const bool any = for_each_item(element, tag, variables, [&](xmlNode *item) {
+        const char *text = element_text(item);
+        bytes += trim(text ? text : "").size() + 1;
+    });
+    if (!any) return CV_OK;
+
+    auto *block = static_cast<char *>(
+        CV_UAC_MALLOC(bytes + 2, "String list buffer.  String list will not be available"));
+    char *&slot = *static_cast<char **>(value);
+    if (!block) {
+        slot = nullptr;
+        return CV_E_NO_MEMORY;
+    }
+    // The items are collected again rather than remembered: the search is
+    // cheap and this keeps the reader free of a second allocation.
+    std::size_t used = 0;
+    for_each_item(element, tag, variables, [&](xmlNode *item) {
+        const char *text = element_text(item);
+        const std::string_view trimmed = trim(text ? text : "");
+        if (used + trimmed.size() + 1 + sizeof kEndMarker > bytes) return;
+        std::memcpy(block + used, trimmed.data(), trimmed.size());
+        used += trimmed.size();
+        block[used++] = '\0';
+    });
+    std::memcpy(block + used, kEndMarker, sizeof kEndMarker);
+    slot = block;
+    return CV_OK;
+}
+
+cv_status string_list_check(const char *text, const char *parameter, const char **message) {
+    if (message) *message = nullptr;
+    const std::int32_t tag = cv_uac_string_list_item_tag(parameter);
+    if (!text || tag == PARSE_XML_UNKNOWN_TAG) return CV_E_INVALID;
+    return parse_xml_check_items(text, tag, message);
+}
+
+cv_status string_list_to_xml(const char *text, char *output, std::size_t capacity,
+                             const char *parameter) {
+    if (!text || !output || capacity == 0) return CV_E_INVALID;
+    const char *tag_name = parse_xml_tag_name(cv_uac_string_list_item_tag(parameter));
+    if (!tag_name) return CV_E_INVALID;
+    if (text[0] == '\0' || is_null_marker(text)) {
+        const cv_status status = cv_str_copy(output, text, capacity);
+        if (status != CV_OK) output[0] = '\0';
+        return status;
+    }
+    const std::size_t separator_size = first_character_size(text);
+    const std::string_view separator(text, separator_size);
+    std::string_view rest(text + separator_size);
+    std::size_t cursor = 0;
+    cv_status status = CV_OK;
+    char piece[CV_UAC_VALUE_TEXT_SIZE];
+    for (bool more = true; more && status == CV_OK;) {
+        const std::size_t end = rest.find(separator);
+        more = end != std::string_view::npos;
+        if (!copy_view(rest.substr(0, end), piece, sizeof piece)) {
+            status = CV_E_BUFFER_SPACE;
+            break;
+        }
+        rest = more ? rest.substr(end + separator.size()) : std::string_view();
+        status = cv_uac_escape_string_for_xml(piece, piece, sizeof piece);
+        if (status == CV_OK)
+            status = cv_str_append_printf(output, capacity, &cursor, "<%s>%s</%s>", tag_name,
+                                          piece, tag_name);
+    }
+    if (status != CV_OK) output[0] = '\0';
+    return status;
+}
+
+cv_status string_list_write(const void *value, char *output, std::size_t capacity,
+                            const char *parameter) {
+    if (!value || !output || capacity == 0) return CV_E_INVALID;
+    const char *tag_name = parse_xml_tag_name(cv_uac_string_list_item_tag(parameter));
+    if (!tag_name) return CV_E_INVALID;
+    const char *list = *static_cast<char *const *>(value);
+    if (!list) {
+        const cv_status status = cv_str_copy(output, CV_UAC_NULL, capacity);
+        if (status != CV_OK) output[0] = '\0';
+        return status;
+    }
+    std::size_t cursor = 0;
+    cv_status status = CV_OK;
+    output[0] = '\0';
+    char escaped[CV_UAC_VALUE_TEXT_SIZE];
+    for (const char *item = cv_uac_string_list_first(list); item && status == CV_OK;
+         item = cv_uac_string_list_next(item)) {
+        status = cv_uac_escape_string_for_xml(escaped, item, sizeof escaped);
+        if (status == CV_OK)
+            status = cv_str_append_printf(output, capacity, &cursor, "<%s>%s</%s>", tag_name,
+                                          escaped, tag_name);
+    }
+    if (status != CV_OK) output[0] = '\0';
+    return status;
+}
+
+void string_list_free(void *value, const void *default_value) {
+    free_string(value, default_value);
+}
+
+}  // namespace cv_uac_type_impl
+
+const char *cv_uac_string_list_first(const char *list) {
+    if (!list || list[0] == CV_UAC_STRING_LIST_END) return nullptr;
+    return list;
+}
+
+const char *cv_uac_string_list_next(const char *item) {
+    if (!item) return nullptr;
+    const char *next = item + std::strlen(item) + 1;
+    return next[0] == CV_UAC_STRING_LIST_END ? nullptr : next;
+}
+
+std::int32_t cv_uac_string_list_item_tag(const char *parameter) {
+    if (!parameter || parameter[0] == '\0') return PARSE_XML_TAG_item;
+    return parse_xml_tag_index(parameter);
+}

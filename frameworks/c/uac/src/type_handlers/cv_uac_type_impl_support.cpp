@@ -1,0 +1,452 @@
+// Support shared by the value type handlers: element text, lookup lists,
+// the integer reader and writer that the six integer types share, escaping
+// of "copied" overrides and the shared strings.
+//
+// A lookup list is never copied or parsed ahead: it is read as views each
+// time, a linear walk over a catalogue string of a few hundred bytes.  The
+// integer types are one implementation parameterised by the type; its
+// arithmetic checks every scaled product against the type's range, so a
+// scale never wraps a value silently.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "cv_uac_type_impl.h"
+#include "cvplatform/cv_log.h"
+#include "cvplatform/cv_str.h"
+#include "uac/cv_uac_memory_heap.h"
+#include "uac/parse_xml.h"
+
+namespace cv_uac_type_impl {
+
+namespace {
+
+char shared_empty[1] = {'\0'};
+char shared_blank[1] = {'\0'};
+
+char to_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+/* Calls `visit(name, value)` for each "name:value" pair of `pairs` until it
+ * returns true; pieces without ":" are passed over. */
+template <typename Visit>
+bool for_each_pair(std::string_view pairs, Visit visit) {
+    while (!pairs.empty()) {
+        const std::size_t end = pairs.find(';');
+        std::string_view piece = pairs.substr(0, end);
+        pairs = end == std::string_view::npos ? std::string_view() : pairs.substr(end + 1);
+        const std::size_t colon = piece.find(':');
+        if (colon == std::string_view::npos) continue;
+        std::string_view value = piece.substr(colon + 1);
+        value = value.substr(0, value.find('"'));
+        if (visit(piece.substr(0, colon), value)) return true;
+    }
+    return false;
+}
+
+struct integer_traits {
+    integer_width width;
+    bool with_scale;
+    const char *default_format;  // the current value in the warning
+};
+
+integer_traits traits_of(integer_type type) {
+    switch (type) {
+        case integer_type::lookup:
+            return {integer_width::i64, false, "%d"};
+        case integer_type::int64:
+            return {integer_width::i64, true, "%lld"};
+        case integer_type::uint64:
+            return {integer_width::u64, true, "%llu"};
+        case integer_type::int32:
+            return {integer_width::i32, true, "%d"};
+        case integer_type::uint32:
+            return {integer_width::u32, true, "%u"};
+        case integer_type::octal32:
+            return {integer_width::u32, true, "%d"};
+    }
+    return {integer_width::i64, true, "%lld"};
+}
+
+bool fits(integer_width width, std::int64_t value) {
+    switch (width) {
+        case integer_width::i32:
+            return value >= std::numeric_limits<std::int32_t>::min() &&
+                   value <= std::numeric_limits<std::int32_t>::max();
+        case integer_width::u32:
+            return value >= 0 && value <= std::numeric_limits<std::uint32_t>::max();
+        case integer_width::u64:
+            return value >= 0;
+        case integer_width::i64:
+            return true;
+    }
+    return false;
+}
+
+/* The number of `type` at `value` as a signed 64-bit integer. */
+std::int64_t load(integer_type type, const void *value) {
+    switch (type) {
+        case integer_type::lookup:
+        case integer_type::int32:
+            return *static_cast<const std::int32_t *>(value);
+        case integer_type::uint32:
+        case integer_type::octal32:
+            return *static_cast<const std::uint32_t *>(value);
+        case integer_type::int64:
+            return *static_cast<const std::int64_t *>(value);
+        case integer_type::uint64:
+            return static_cast<std::int64_t>(*static_cast<const std::uint64_t *>(value));
+    }
+    return 0;
+}
+
+void store(integer_type type, void *value, std::int64_t number) {
+    switch (type) {
+        case integer_type::lookup:
+            // A lookup keeps the low 32 bits of what it read.
+            *static_cast<std::int32_t *>(value) =
+                static_cast<std::int32_t>(static_cast<std::uint32_t>(number));
+            return;
+        case integer_type::int32:
+            *static_cast<std::int32_t *>(value) = static_cast<std::int32_t>(number);
+            return;
+        case integer_type::uint32:
+        case integer_type::octal32:
+            *static_cast<std::uint32_t *>(value) = static_cast<std::uint32_t>(number);
+            return;
+        case integer_type::int64:
+            *static_cast<std::int64_t *>(value) = number;
+            return;
+        case integer_type::uint64:
+            *static_cast<std::uint64_t *>(value) = static_cast<std::uint64_t>(number);
+            return;
+    }
+}
+
+/* The "current value" of the warning, in the type's format. */
+void format_current(integer_type type, const void *value, char *output, std::size_t capacity) {
+    const std::int64_t number = load(type, value);
+    switch (type) {
+        case integer_type::lookup:
+        case integer_type::int32:
+        case integer_type::octal32:
+            (void)cv_snprintf(output, capacity, "%d",
+                              static_cast<int>(static_cast<std::int32_t>(
+                                  static_cast<std::uint32_t>(number))));
+            return;
+        case integer_type::uint32:
+            (void)cv_snprintf(output, capacity, "%u", static_cast<unsigned>(number));
+            return;
+        case integer_type::int64:
+            (void)cv_snprintf(output, capacity, "%lld", static_cast<long long>(number));
+            return;
+        case integer_type::uint64:
+            (void)cv_snprintf(output, capacity, "%llu",
+                              static_cast<unsigned long long>(*static_cast<const std::uint64_t *>(
+                                  value)));
+            return;
+    }
+}
+
+/* The number of `text` for `type` after translation (and, for octal, a
+ * leading "0" or "00"), scaled; null with `*number` set, or the reason. */
+const char *parse_integer(integer_type type, const char *text, const char *lookup,
+                          bool from_element, std::int64_t *number) {
+    const integer_traits traits = traits_of(type);
+    const lookup_list list = split_lookup(lookup, traits.with_scale);
+    char translated[CV_UAC_VALUE_TEXT_SIZE];
+    const char *source = translate(text, list.pairs, translated, sizeof translated);
+    char prefixed[CV_UAC_VALUE_TEXT_SIZE];
+    if (type == integer_type::octal32) {
+        // Every octal_32 text is octal: a "0" in front makes the reader take
+        // it so (two when checking, so that "0" itself stays octal).
+        std::size_t cursor = 0;
+        (void)cv_str_append(prefixed, from_element ? "0" : "00", sizeof prefixed, &cursor);
+        if (cv_str_append(prefixed, source, sizeof prefixed, &cursor) != CV_OK)
+            return kMalformedNumber;
+        source = prefixed;
+    }
+    std::int64_t read = 0;
+    if (const char *reason = read_integer(source, traits.width, from_element, &read)) return reason;
+    if (traits.with_scale) {
+        std::int64_t scaled = 0;
+        if (__builtin_mul_overflow(read, integer_scale(list), &scaled) ||
+            !fits(traits.width, scaled))
+            return kOutOfRange;
+        read = scaled;
+    }
+    *number = read;
+    return nullptr;
+}
+
+thread_local char lookup_message[CV_UAC_LOOKUP_MESSAGE_SIZE];
+
+/* "Lookup value not in list.  Acceptable values are:  " and the names. */
+const char *lookup_refusal(const char *lookup) {
+    std::size_t cursor = 0;
+    (void)cv_str_append(lookup_message, "Lookup value not in list.  Acceptable values are:  ",
+                        sizeof lookup_message, &cursor);
+    const std::size_t names_start = cursor;
+    for_each_pair(split_lookup(lookup, false).pairs, [&](std::string_view name, std::string_view) {
+        if (cursor > names_start)
+            (void)cv_str_append(lookup_message, ", ", sizeof lookup_message, &cursor);
+        return cv_str_to(lookup_message, name.data(), name.size(), sizeof lookup_message,
+                         &cursor) != CV_OK;
+    });
+    return lookup_message;
+}
+
+}  // namespace
+
+bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+std::string_view trim(std::string_view text) {
+    while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
+    while (!text.empty() && is_space(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+bool equal_nocase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (to_lower(a[i]) != to_lower(b[i])) return false;
+    return true;
+}
+
+bool is_null_marker(std::string_view text) { return text == CV_UAC_NULL; }
+
+const char *element_text(const xmlNode *element) {
+    if (!element) return nullptr;
+    if (const parse_xml_tracker *record = parse_xml_get_tracker(element)) return record->text;
+    return parse_xml_get_node_text(element);
+}
+
+const char *element_name(const xmlNode *element) {
+    const char *name = parse_xml_get_node_name(element);
+    return name ? name : "";
+}
+
+void trimmed_element_text(const xmlNode *element, char (&buffer)[CV_UAC_TRIMMED_TEXT_SIZE]) {
+    const char *text = element_text(element);
+    buffer[0] = '\0';
+    if (text) (void)cv_trimmed_str_to(buffer, text, sizeof buffer, nullptr);
+}
+
+bool copy_view(std::string_view text, char *buffer, std::size_t capacity) {
+    if (text.size() >= capacity) return false;
+    std::memcpy(buffer, text.data(), text.size());
+    buffer[text.size()] = '\0';
+    return true;
+}
+
+lookup_list split_lookup(const char *lookup, bool with_scale) {
+    if (!lookup) return {};
+    std::string_view list(lookup);
+    const bool quoted = !list.empty() && list.front() == '"';
+    while (!list.empty() && list.front() == '"') list.remove_prefix(1);
+    if (quoted)
+        while (!list.empty() && list.back() == '"') list.remove_suffix(1);
+    if (!with_scale) return {{}, list};
+    const std::size_t semicolon = list.find(';');
+    if (semicolon == std::string_view::npos) return {list, {}};
+    return {list.substr(0, semicolon), list.substr(semicolon + 1)};
+}
+
+std::int64_t integer_scale(const lookup_list &list) {
+    char field[64];
+    std::int64_t scale = 0;
+    if (!copy_view(list.scale, field, sizeof field) ||
+        cv_str_to_i64(field, &scale, nullptr) != CV_OK || scale <= 0)
+        return 1;
+    return scale;
+}
+
+double double_scale(const lookup_list &list) {
+    char field[64];
+    if (!copy_view(list.scale, field, sizeof field)) return 1.0;
+    char *end = nullptr;
+    const double scale = std::strtod(field, &end);
+    if (end == field || !(scale > 0.0) || scale == HUGE_VAL) return 1.0;
+    return scale;
+}
+
+bool find_pair_value(std::string_view pairs, std::string_view text, std::string_view *value) {
+    return for_each_pair(pairs, [&](std::string_view name, std::string_view pair_value) {
+        if (!equal_nocase(name, text)) return false;
+        *value = pair_value;
+        return true;
+    });
+}
+
+const char *translate(const char *text, std::string_view pairs, char *buffer,
+                      std::size_t capacity) {
+    std::string_view value;
+    if (!find_pair_value(pairs, text, &value) || !copy_view(value, buffer, capacity)) return text;
+    return buffer;
+}
+
+bool find_pair_name(std::string_view pairs, std::string_view printed, char *output,
+                    std::size_t capacity) {
+    return for_each_pair(pairs, [&](std::string_view name, std::string_view value) {
+        return equal_nocase(value, printed) && copy_view(name, output, capacity);
+    });
+}
+
+const char *read_integer(const char *text, integer_width width, bool semicolon_ends,
+                         std::int64_t *value) {
+    const char *end = text;
+    std::int64_t number = 0;
+    const cv_status status = cv_str_to_i64(text, &number, &end);
+    if (status == CV_E_BUFFER_TOO_SMALL) return kOutOfRange;
+    if (status != CV_OK) return kMalformedNumber;
+    while (is_space(*end)) ++end;
+    if (*end != '\0' && !(semicolon_ends && *end == ';')) return kTrailingCharacters;
+    if (!fits(width, number)) return kOutOfRange;
+    *value = number;
+    return nullptr;
+}
+
+const char *check_integer(const char *text, integer_width width) {
+    std::int64_t ignored = 0;
+    return read_integer(text, width, false, &ignored);
+}
+
+cv_status write_number(std::string_view pairs, const char *printed, const char *alternative,
+                       char *output, std::size_t capacity) {
+    if (find_pair_name(pairs, printed, output, capacity)) return CV_OK;
+    if (alternative && find_pair_name(pairs, alternative, output, capacity)) return CV_OK;
+    if (cv_str_copy(output, printed, capacity) == CV_OK) return CV_OK;
+    output[0] = '\0';
+    return CV_E_BUFFER_SPACE;
+}
+
+cv_status copy_escaped(const char *text, char *output, std::size_t capacity) {
+    if (!text || !output || capacity == 0) return CV_E_INVALID;
+    const cv_status status = cv_uac_escape_string_for_xml(output, text, capacity);
+    if (status != CV_OK) output[0] = '\0';
+    return status;
+}
+
+cv_status integer_read_text(integer_type type, const char *text, const char *name,
+                            const char *lookup, void *value, cv_uac_warning **warnings) {
+    if (is_null_marker(text)) return CV_OK;
+    std::int64_t number = 0;
+    if (const char *reason = parse_integer(type, text, lookup, true, &number)) {
+        char current[32];
+        format_current(type, value, current, sizeof current);
+        add_warning(warnings, CV_E_UAC_PARSE,
+                    "Invalid value passed to %s: \"%s\" (%s).  Using default of %s instead", name,
+                    text, reason, current);
+        return CV_E_UAC_PARSE;
+    }
+    store(type, value, number);
+    return CV_OK;
+}
+
+cv_status integer_read(integer_type type, xmlNode *element, const char *lookup, void *value,
+                       cv_uac_warning **warnings) {
+    if (!element || !value) return CV_E_INVALID;
+    char text[CV_UAC_TRIMMED_TEXT_SIZE];
+    trimmed_element_text(element, text);
+    return integer_read_text(type, text, element_name(element), lookup, value, warnings);
+}
+
+cv_status integer_check(integer_type type, const char *text, const char *lookup,
+                        const char **message) {
+    if (message) *message = nullptr;
+    if (!text) return CV_E_INVALID;
+    // The element's text is trimmed when it is read, so the override is too.
+    char trimmed[CV_UAC_VALUE_TEXT_SIZE];
+    if (!copy_view(trim(text), trimmed, sizeof trimmed)) {
+        if (message) *message = kMalformedNumber;
+        return CV_E_INVALID;
+    }
+    const lookup_list list = split_lookup(lookup, traits_of(type).with_scale);
+    std::string_view ignored;
+    if (find_pair_value(list.pairs, trimmed, &ignored)) return CV_OK;
+    if (type == integer_type::octal32 && trimmed[0] == '\0') {
+        if (message) *message = "Empty string";
+        return CV_E_INVALID;
+    }
+    std::int64_t number = 0;
+    const char *reason = parse_integer(type, trimmed, lookup, false, &number);
+    if (reason && type == integer_type::lookup) {
+        // A lookup takes a name of its list or any signed 32-bit number.
+        reason = lookup_refusal(lookup);
+    } else if (!reason && type == integer_type::lookup && !fits(integer_width::i32, number)) {
+        reason = lookup_refusal(lookup);
+    }
+    if (!reason) return CV_OK;
+    if (message) *message = reason;
+    return CV_E_INVALID;
+}
+
+cv_status integer_write(integer_type type, const void *value, char *output, std::size_t capacity,
+                        const char *lookup) {
+    if (!value || !output || capacity == 0) return CV_E_INVALID;
+    const integer_traits traits = traits_of(type);
+    const lookup_list list = split_lookup(lookup, traits.with_scale);
+    const std::int64_t scale = traits.with_scale ? integer_scale(list) : 1;
+    char printed[32];
+    char alternative[32];
+    switch (type) {
+        case integer_type::lookup:
+        case integer_type::int32:
+        case integer_type::int64: {
+            const std::int64_t number = load(type, value) / scale;
+            (void)cv_snprintf(printed, sizeof printed, "%lld", static_cast<long long>(number));
+            (void)cv_snprintf(alternative, sizeof alternative, "0x%llX",
+                              static_cast<unsigned long long>(number));
+            break;
+        }
+        case integer_type::uint32:
+        case integer_type::uint64: {
+            const std::uint64_t number =
+                (type == integer_type::uint64 ? *static_cast<const std::uint64_t *>(value)
+                                              : *static_cast<const std::uint32_t *>(value)) /
+                static_cast<std::uint64_t>(scale);
+            (void)cv_snprintf(printed, sizeof printed, "%llu",
+                              static_cast<unsigned long long>(number));
+            (void)cv_snprintf(alternative, sizeof alternative, "0x%llX",
+                              static_cast<unsigned long long>(number));
+            break;
+        }
+        case integer_type::octal32: {
+            const std::uint64_t number =
+                *static_cast<const std::uint32_t *>(value) / static_cast<std::uint64_t>(scale);
+            (void)cv_snprintf(printed, sizeof printed, "%03llo",
+                              static_cast<unsigned long long>(number));
+            return write_number(list.pairs, printed, nullptr, output, capacity);
+        }
+    }
+    return write_number(list.pairs, printed, alternative, output, capacity);
+}
+
+bool lookup_selects_power2(const char *lookup) {
+    return lookup && std::strstr(lookup, "power2") != nullptr;
+}
+
+void free_string(void *value, const void *default_value) {
+    if (!value) return;
+    char *&slot = *static_cast<char **>(value);
+    const char *default_string =
+        default_value ? *static_cast<char *const *>(default_value) : nullptr;
+    if (!slot || slot == default_string || slot == shared_empty || slot == shared_blank) return;
+    cv_uac_free(slot);
+    slot = nullptr;
+}
+
+void free_nothing(void *, const void *) {}
+
+cv_status warn_conversion(cv_uac_warning **warnings, const char *text, const xmlNode *element,
+                          const char *reason) {
+    add_warning(warnings, CV_E_UAC_PARSE, "Error converting \"%s\" to %s.  %s", text,
+                element_name(element), reason);
+    return CV_E_UAC_PARSE;
+}
+
+}  // namespace cv_uac_type_impl
+
+char *cv_uac_shared_empty_string() { return cv_uac_type_impl::shared_empty; }
+char *cv_uac_shared_blank_string() { return cv_uac_type_impl::shared_blank; }
