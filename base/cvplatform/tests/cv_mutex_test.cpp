@@ -13,6 +13,8 @@
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -168,6 +170,21 @@ TEST(MutexDeathTest, ReacquireOnTheSameThreadTraps) {
                 "^ERR cv_mutex_acquire: attempt to reacquire non-recursive mutex\\.  "
                 "Aborting\\.\r\nERR Backtrace hash:0x[0-9a-f]+ [^\r\n]+\r\n"
                 "(ERR  ?[0-9]+:0x[0-9a-f]{16} [^\r\n]+\r\n)+$");
+}
+
+TEST(ThreadId, EachThreadAndForkedChildHasItsOwn) {
+    const std::uint32_t main_id = cv_thread_id();
+    EXPECT_EQ(main_id, static_cast<std::uint32_t>(::syscall(SYS_gettid)));
+    std::uint32_t other_id = 0;
+    std::thread([&] { other_id = cv_thread_id(); }).join();
+    EXPECT_NE(other_id, main_id);
+
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(cv_thread_id() == static_cast<std::uint32_t>(::syscall(SYS_gettid)) ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 }  // namespace

@@ -10,8 +10,24 @@
 #include "cvplatform/cv_crash.h"
 #include "cvplatform/cv_log.h"
 
-// Not cached: a child made by fork must report its own id, not its parent's.
-std::uint32_t cv_thread_id() { return static_cast<std::uint32_t>(::syscall(SYS_gettid)); }
+namespace {
+
+// Each thread asks the kernel for its id once.  The child of a fork is a new
+// thread with the forking thread's memory: its cache is cleared there.
+thread_local std::uint32_t cached_thread_id = 0;
+
+void forget_thread_id_in_child() { cached_thread_id = 0; }
+
+}  // namespace
+
+std::uint32_t cv_thread_id() {
+    if (cached_thread_id == 0) {
+        static const int registered = ::pthread_atfork(nullptr, nullptr, forget_thread_id_in_child);
+        (void)registered;
+        cached_thread_id = static_cast<std::uint32_t>(::syscall(SYS_gettid));
+    }
+    return cached_thread_id;
+}
 
 std::uint32_t cv_process_id() { return static_cast<std::uint32_t>(::getpid()); }
 
