@@ -247,6 +247,9 @@ struct wrapper_case {
     const char *expected;
 };
 
+/* Names the case in test listings (the default prints the bytes). */
+void PrintTo(const wrapper_case &c, std::ostream *os) { *os << c.name; }
+
 class UacAllocWrapperMessage : public ::testing::TestWithParam<wrapper_case> {};
 
 TEST_P(UacAllocWrapperMessage, NamesFileLineSizeAndLabel) {

@@ -193,6 +193,9 @@ struct bad_input {
     std::string message;
 };
 
+/* Names the case in test listings (the default prints the bytes). */
+void PrintTo(const bad_input &c, std::ostream *os) { *os << c.name; }
+
 class ParseXmlBadInput : public ::testing::TestWithParam<bad_input> {};
 
 TEST_P(ParseXmlBadInput, GivesItsStatusAndMessage) {
