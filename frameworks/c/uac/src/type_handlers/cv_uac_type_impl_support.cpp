@@ -235,7 +235,7 @@ void trimmed_element_text(const xmlNode *element, char (&buffer)[CV_UAC_TRIMMED_
 
 bool copy_view(std::string_view text, char *buffer, std::size_t capacity) {
     if (text.size() >= capacity) return false;
-    std::memcpy(buffer, text.data(), text.size());
+    if (!text.empty()) std::memcpy(buffer, text.data(), text.size());
     buffer[text.size()] = '\0';
     return true;
 }
