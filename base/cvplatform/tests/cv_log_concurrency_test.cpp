@@ -28,6 +28,7 @@
 
 #include "../src/cv_log_internal.h"
 #include "cvplatform/cv_log.h"
+#include "cv_test_temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -40,24 +41,6 @@ constexpr std::uint64_t CHECK_INTERVAL = 65536;
 constexpr std::uint64_t LONGEST_LINE = 256 + 4093 + 2;
 constexpr auto WRITER_DEADLINE = std::chrono::seconds(60);
 
-class temp_dir {
-public:
-    temp_dir() {
-        char pattern[] = "/tmp/cv_log_concurrency.XXXXXX";
-        const char *made = ::mkdtemp(pattern);
-        if (made != nullptr) path_ = made;
-    }
-    ~temp_dir() {
-        std::error_code ignored;
-        if (!path_.empty()) fs::remove_all(path_, ignored);
-    }
-    temp_dir(const temp_dir &) = delete;
-    temp_dir &operator=(const temp_dir &) = delete;
-    const std::string &path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 // The message that writer `writer` sends as its line `n`.  Mostly short,
 // some a few hundred bytes to a KiB and a half, every sixteenth at or past

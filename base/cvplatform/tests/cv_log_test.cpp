@@ -25,6 +25,7 @@
 #include "../src/cv_log_internal.h"
 #include "cvplatform/cv_log.h"
 #include "cvplatform/cv_mutex.h"
+#include "cv_test_temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -56,25 +57,6 @@ struct default_dir_helper {
     }
 } run_helper_first;
 
-class temp_dir {
-public:
-    temp_dir() {
-        char pattern[] = "/tmp/cv_log_test.XXXXXX";
-        const char *made = ::mkdtemp(pattern);
-        if (made != nullptr) path_ = made;
-    }
-    ~temp_dir() {
-        std::error_code ignored;
-        if (!path_.empty()) fs::remove_all(path_, ignored);
-    }
-    temp_dir(const temp_dir &) = delete;
-    temp_dir &operator=(const temp_dir &) = delete;
-    const std::string &path() const { return path_; }
-    std::string operator/(const std::string &name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
 
 std::string read_file(const std::string &path) {
     std::ifstream in(path, std::ios::binary);

@@ -21,29 +21,12 @@
 
 #include "cvplatform/cv_log.h"
 #include "cvplatform/cv_mutex.h"
+#include "cv_test_temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class temp_dir {
-public:
-    temp_dir() {
-        char pattern[] = "/tmp/cv_mutex_test.XXXXXX";
-        const char *made = ::mkdtemp(pattern);
-        if (made != nullptr) path_ = made;
-    }
-    ~temp_dir() {
-        std::error_code ignored;
-        if (!path_.empty()) fs::remove_all(path_, ignored);
-    }
-    temp_dir(const temp_dir &) = delete;
-    temp_dir &operator=(const temp_dir &) = delete;
-    const std::string &path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 // The bodies ("LOG text") of the lines logged during the test.
 class Mutex : public ::testing::Test {
