@@ -24,7 +24,9 @@ login() {
     shift
     echo
     echo "== $title"
-    echo "\$ $*"
+    printf '$'
+    printf ' %q' "$@"
+    echo
     set +e
     "$@"
     local status=$?
