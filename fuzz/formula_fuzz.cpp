@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     if (cv_uac_register_builtin_functions(&registry) != 0) return 1;
     if (cv_btree_create_strings(&variables) != 0) return 1;
     const char *const entries[][2] = {
-        {"cookie", "abc|def"}, {"stgl_provider", "s3"},      {"peer_domain", "host.example.com"},
+        {"cookie", "abc|def"},         {"stgl_provider", "s3"}, {"peer_domain", "host.example.com"},
         {"peer_ip", "10.1.2.3:33001"}, {"classes", "gold"},
     };
     for (const auto &entry : entries)
@@ -40,8 +40,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    const std::string text(reinterpret_cast<const char *>(data), ::strnlen(
-                               reinterpret_cast<const char *>(data), size));
+    const std::string text(reinterpret_cast<const char *>(data),
+                           ::strnlen(reinterpret_cast<const char *>(data), size));
     char error[CV_UAC_FITNESS_ERROR_SIZE];
     std::int32_t result = 0;
     const cv_status status = evaluate_formula(text.c_str(), &result, cv_uac_variable_lookup_tree,

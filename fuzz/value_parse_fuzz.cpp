@@ -52,9 +52,7 @@ void write_and_free(std::int32_t code, any_value *value, const char *lookup) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    return parse_xml_initialize() == 0 ? 0 : 1;
-}
+extern "C" int LLVMFuzzerInitialize(int *, char ***) { return parse_xml_initialize() == 0 ? 0 : 1; }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     if (size == 0) return 0;

@@ -10,6 +10,8 @@
 //
 // The search engine scores candidates through a replaceable callback;
 // cv_uac_fitness_install puts this module's scorer there.
+#include "uac/cv_uac_fitness.h"
+
 #include <cstring>
 #include <limits>
 #include <string_view>
@@ -17,7 +19,6 @@
 #include "cvplatform/cv_containers.h"
 #include "cvplatform/cv_log.h"
 #include "cvplatform/cv_str.h"
-#include "uac/cv_uac_fitness.h"
 #include "uac/parse_xml.h"
 
 namespace {
@@ -145,16 +146,14 @@ cv_status cv_uac_register_builtin_functions(cv_uac_function_registry *registry) 
     return CV_OK;
 }
 
-cv_status cv_uac_variable_lookup_tree(cv_btree *variables, const char *name,
-                                      const char **value) {
+cv_status cv_uac_variable_lookup_tree(cv_btree *variables, const char *name, const char **value) {
     if (value) *value = nullptr;
     return cv_btree_get(variables, name, value);
 }
 
 std::int32_t parse_xml_eval_fitness(xmlNode *element, cv_uac_variable_lookup lookup,
-                                    cv_btree *variables,
-                                    const cv_uac_function_registry *registry, char *error_text,
-                                    const char *formula_attribute) {
+                                    cv_btree *variables, const cv_uac_function_registry *registry,
+                                    char *error_text, const char *formula_attribute) {
     if (!element || element->type != XML_ELEMENT_NODE) return 0;
     if (!formula_attribute) formula_attribute = kFormulaAttribute;
     std::int64_t sum = 0;
@@ -197,9 +196,9 @@ std::int32_t parse_xml_eval_fitness(xmlNode *element, cv_uac_variable_lookup loo
 
 std::int32_t cv_uac_fitness_callback(xmlNode *element, cv_btree *variables, void *fitness_extra,
                                      std::uint8_t) {
-    const auto *registry = fitness_extra ? static_cast<const cv_uac_function_registry *>(
-                                               fitness_extra)
-                                         : &state().registry;
+    const auto *registry = fitness_extra
+                               ? static_cast<const cv_uac_function_registry *>(fitness_extra)
+                               : &state().registry;
     char error_text[CV_UAC_FITNESS_ERROR_SIZE];
     return parse_xml_eval_fitness(element, cv_uac_variable_lookup_tree, variables, registry,
                                   error_text, nullptr);

@@ -210,8 +210,8 @@ private:
      * character, "$", or an opening bracket. */
     static bool ends_name(char c) {
         const auto u = static_cast<unsigned char>(c);
-        return u < 0x20 || u == 0x7F || std::string_view(" =\"'#$(<[{").find(c) !=
-                                            std::string_view::npos;
+        return u < 0x20 || u == 0x7F ||
+               std::string_view(" =\"'#$(<[{").find(c) != std::string_view::npos;
     }
 
     static char closing_of(char open) {
@@ -281,8 +281,7 @@ private:
         at_ = end + 1;
 
         const char *supplied = nullptr;
-        if (ev_.lookup && ev_.variables &&
-            ev_.lookup(ev_.variables, name, &supplied) != CV_OK)
+        if (ev_.lookup && ev_.variables && ev_.lookup(ev_.variables, name, &supplied) != CV_OK)
             supplied = nullptr;
         return call_rule_function(name, argument, supplied, value, ev_.registry, ev_.error_text,
                                   ev_.scratch);
@@ -404,9 +403,9 @@ cv_status call_rule_function(const char *name, const char *argument, const char 
     return fail(ev, CV_E_FILE_NOT_FOUND, "Function %s() not found", name);
 }
 
-cv_status evaluate_formula(const char *formula, std::int32_t *result,
-                           cv_uac_variable_lookup lookup, cv_btree *variables,
-                           const cv_uac_function_registry *registry, char *error_text) {
+cv_status evaluate_formula(const char *formula, std::int32_t *result, cv_uac_variable_lookup lookup,
+                           cv_btree *variables, const cv_uac_function_registry *registry,
+                           char *error_text) {
     char own_error[CV_UAC_FITNESS_ERROR_SIZE];
     if (!error_text) error_text = own_error;
     error_text[0] = '\0';

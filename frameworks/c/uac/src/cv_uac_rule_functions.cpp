@@ -153,7 +153,8 @@ cv_status cv_uac_rule_classes(const char *argument, const char *value, std::int3
     auto *list = static_cast<char *>(CV_UAC_MALLOC(bytes, "Fitness classes list"));
     if (!list) {
         cv_log_error("Error duplicating fitness string (%zu bytes)", bytes);
-        (void)cv_str_copy(error_text, "Error duplicating fitness string", CV_UAC_FITNESS_ERROR_SIZE);
+        (void)cv_str_copy(error_text, "Error duplicating fitness string",
+                          CV_UAC_FITNESS_ERROR_SIZE);
         return CV_E_NO_MEMORY;
     }
     std::memcpy(list, argument, bytes);
@@ -164,8 +165,7 @@ cv_status cv_uac_rule_classes(const char *argument, const char *value, std::int3
 
 cv_status cv_uac_rule_peer_ip(const char *argument, const char *value, std::int32_t *result,
                               char *error_text) {
-    if (!value)
-        return missing(error_text, "No IP address supplied to compare to");
+    if (!value) return missing(error_text, "No IP address supplied to compare to");
     if (!argument || argument[0] == '\0')
         return report(error_text, CV_E_FILE_NOT_FOUND,
                       "No IP address present in xml to compare to");
@@ -179,8 +179,7 @@ cv_status cv_uac_rule_peer_ip(const char *argument, const char *value, std::int3
 
     port_spec peer_port;
     port_spec configured_port;
-    if (cv_status status = split_port(peer, &peer_port, error_text); status != CV_OK)
-        return status;
+    if (cv_status status = split_port(peer, &peer_port, error_text); status != CV_OK) return status;
     if (cv_status status = split_port(configured, &configured_port, error_text); status != CV_OK)
         return status;
     *result = 0;

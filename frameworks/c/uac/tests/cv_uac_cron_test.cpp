@@ -50,7 +50,8 @@ TEST(Cron, RangesBecomeChangePointsAndWriteBackAsGiven) {
     schedule s(text);
     EXPECT_EQ(points_of(s.record), (points{{"* 8-16 * * 1-5", "100M"}, {"* * * * *", "10M"}}));
     EXPECT_EQ(s.warnings, nullptr);
-    EXPECT_EQ(written(s.record), std::string("<schedule format=\"ranges\">") + text + "</schedule>");
+    EXPECT_EQ(written(s.record),
+              std::string("<schedule format=\"ranges\">") + text + "</schedule>");
 }
 
 TEST(Cron, ConvertsHoursAndWeekdays) {
@@ -124,9 +125,10 @@ TEST(Cron, ReadsTheCronFormAndALoneValue) {
     ASSERT_EQ(conf.decorate_status, 0u);
     const parse_xml_tracker *root = parse_xml_get_tracker(conf.start[0]);
     cv_uac_cron *record = nullptr;
-    ASSERT_EQ(cv_uac_type_read(CV_UAC_TYPE_CRON, parse_xml_tracker_child(root, PARSE_XML_TAG_capacity),
-                               nullptr, &record, nullptr, nullptr),
-              0u);
+    ASSERT_EQ(
+        cv_uac_type_read(CV_UAC_TYPE_CRON, parse_xml_tracker_child(root, PARSE_XML_TAG_capacity),
+                         nullptr, &record, nullptr, nullptr),
+        0u);
     EXPECT_EQ(points_of(record), (points{{"1700000000", "1G"}, {"", "2G"}}));
     EXPECT_EQ(written(record),
               "<schedule format=\"cron\"><change_points>"
@@ -135,9 +137,10 @@ TEST(Cron, ReadsTheCronFormAndALoneValue) {
               "</change_points></schedule>");
     (void)cv_uac_type_free(CV_UAC_TYPE_CRON, &record, nullptr);
 
-    ASSERT_EQ(cv_uac_type_read(CV_UAC_TYPE_CRON, parse_xml_tracker_child(root, PARSE_XML_TAG_bandwidth),
-                               nullptr, &record, nullptr, nullptr),
-              0u);
+    ASSERT_EQ(
+        cv_uac_type_read(CV_UAC_TYPE_CRON, parse_xml_tracker_child(root, PARSE_XML_TAG_bandwidth),
+                         nullptr, &record, nullptr, nullptr),
+        0u);
     EXPECT_EQ(points_of(record), (points{{"", "5M"}}));
     (void)cv_uac_type_free(CV_UAC_TYPE_CRON, &record, nullptr);
 
@@ -167,7 +170,8 @@ TEST(Cron, OverrideCheckerNamesTheFirstFault) {
         {"start=08 end=24 days=sun,tue-thu capacity=1", nullptr},
         {"capacity=10M start=8", "Must have all of start, end and days or none"},
         {"start=8 end=25 days=mon capacity=1M", "Invalid numeric in end field (must from 0 to 24)"},
-        {"start=-1 end=2 days=mon capacity=1", "Invalid numeric in start field (must from 0 to 24)"},
+        {"start=-1 end=2 days=mon capacity=1",
+         "Invalid numeric in start field (must from 0 to 24)"},
         {"start=x end=2 days=mon capacity=1",
          "Malformed numeric.  1234, 0x12FF (hex), 0X12FF (hex), 0777 (octal) or %101010 "
          "(binary) are OK"},
@@ -175,10 +179,12 @@ TEST(Cron, OverrideCheckerNamesTheFirstFault) {
          "Invalid weekday.  Must be sun, mon, tue, wed, thu, fri or sat"},
         {"start=1 end=2 days=mon-wed-fri capacity=1", "Two consecutive \"-\" separators"},
         {"start=1 end=2 days=mon capacity=", "Invalid numeric in capacity field"},
-        {"capacity=10 Q", "Field with no equal sign (whitespace before and after equal signs is "
-                          "forbidden)"},
-        {"capacity = 10", "Field with no equal sign (whitespace before and after equal signs is "
-                          "forbidden)"},
+        {"capacity=10 Q",
+         "Field with no equal sign (whitespace before and after equal signs is "
+         "forbidden)"},
+        {"capacity = 10",
+         "Field with no equal sign (whitespace before and after equal signs is "
+         "forbidden)"},
         {"capacity=10Q",
          "unrecognized scale type.  Should be T, G, M, K, or B (case insensitive)."},
         {"start=1 end=2 days=mon", "No capacity field"},

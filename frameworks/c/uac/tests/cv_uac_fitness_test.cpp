@@ -1,6 +1,8 @@
 // Tests of element fitness, the function registry, the built-in rule
 // functions (peer_ip above all) and the best-fit choice of the search
 // engine with the fitness scorer installed.
+#include "uac/cv_uac_fitness.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -9,7 +11,6 @@
 #include "cv_test_log_capture.h"
 #include "cv_uac_test_variables.h"
 #include "parse_xml_test_support.h"
-#include "uac/cv_uac_fitness.h"
 
 CV_TEST_LOG_CAPTURE();
 PARSE_XML_TEST_LAYER();
@@ -40,8 +41,8 @@ protected:
 };
 
 TEST_F(Fitness, IsTwiceTheSumOfTheRulesLessOne) {
-    test_variables variables{{"peer_ip", "10.1.1.1"}, {"cookie", "abc"}, {"other", "x"},
-                             {"state", "on"}};
+    test_variables variables{
+        {"peer_ip", "10.1.1.1"}, {"cookie", "abc"}, {"other", "x"}, {"state", "on"}};
     const struct {
         const char *xml;
         std::int32_t fitness;
@@ -129,8 +130,7 @@ void expect_rule(cv_uac_rule_function function, const rule_case &c) {
     std::int32_t result = -1;
     char error[CV_UAC_FITNESS_ERROR_SIZE] = "";
     const cv_status status = function(c.argument, c.value, &result, error);
-    const std::string where =
-        std::string(c.argument) + " with " + (c.value ? c.value : "(none)");
+    const std::string where = std::string(c.argument) + " with " + (c.value ? c.value : "(none)");
     EXPECT_EQ(status, c.status) << where << ": " << error;
     if (c.status == 0) {
         EXPECT_EQ(result, c.result) << where;

@@ -44,13 +44,13 @@ TEST(Formula, ComputesValues) {
         const char *formula;
         std::int32_t result;
     } cases[] = {
-        {"1", 1},           {"0", 0},          {"2+3*4", 14},      {"(2+3)*4", 20},
-        {"!!7", 1},         {"!0", 1},         {"! ! 0", 0},       {"!(3-3)", 1},
-        {"1 < 2 = 1", 1},   {"4 - 2 - 1", 1},  {"16 / 4 / 2", 2},  {"7 % 3", 1},
-        {"-7 / 2", -3},     {"-7 % 3", -1},    {"%101", 5},        {"0x1F", 31},
-        {"0X1f", 31},       {"010", 8},        {"+5 - -3", 8},     {"1 | 0 & 0", 1},
-        {"1 ^ 1", 0},       {"1 ^ 0", 1},      {"3 > 2 & 2 > 3", 0}, {"2 # 3", 1},
-        {"((((1))))", 1},   {" \t 9 \n", 9},   {"1 + 2 = 3 | 0", 1}, {"5 & 7", 1},
+        {"1", 1},         {"0", 0},         {"2+3*4", 14},        {"(2+3)*4", 20},
+        {"!!7", 1},       {"!0", 1},        {"! ! 0", 0},         {"!(3-3)", 1},
+        {"1 < 2 = 1", 1}, {"4 - 2 - 1", 1}, {"16 / 4 / 2", 2},    {"7 % 3", 1},
+        {"-7 / 2", -3},   {"-7 % 3", -1},   {"%101", 5},          {"0x1F", 31},
+        {"0X1f", 31},     {"010", 8},       {"+5 - -3", 8},       {"1 | 0 & 0", 1},
+        {"1 ^ 1", 0},     {"1 ^ 0", 1},     {"3 > 2 & 2 > 3", 0}, {"2 # 3", 1},
+        {"((((1))))", 1}, {" \t 9 \n", 9},  {"1 + 2 = 3 | 0", 1}, {"5 & 7", 1},
     };
     for (const auto &c : cases) {
         const outcome out = evaluate(c.formula);
@@ -64,9 +64,9 @@ TEST(Formula, ClampsOverflowToTheIntegerRange) {
         const char *formula;
         std::int32_t result;
     } cases[] = {
-        {"2147483647 + 1", INT_MAX},      {"-2147483648 - 1", INT_MIN},
-        {"65536 * 65536", INT_MAX},       {"-65536 * 65536", INT_MIN},
-        {"-2147483648 / -1", INT_MAX},    {"-2147483648 % -1", 0},
+        {"2147483647 + 1", INT_MAX},        {"-2147483648 - 1", INT_MIN},
+        {"65536 * 65536", INT_MAX},         {"-65536 * 65536", INT_MIN},
+        {"-2147483648 / -1", INT_MAX},      {"-2147483648 % -1", 0},
         {"2147483647 * 2 - 2147483647", 0},
     };
     for (const auto &c : cases) {
@@ -155,11 +155,20 @@ TEST(Formula, CallsFunctionsWithEveryDelimiter) {
         const char *formula;
         std::int32_t result;
     } cases[] = {
-        {"cookie(abc*)", 1},          {"cookie{x|abc*}", 1},       {"cookie[zzz]", 0},
-        {"cookie<abc*>", 1},          {"cookie = \"abc*\"", 1},    {"cookie='abc*'", 1},
-        {"cookie=#zzz#", 0},          {"cookie=$*def$", 1},        {"cookie(  abc*  )", 1},
-        {"cookie((abc*))", 0},        {"cookie{a{b}c}", 0},        {"!cookie(zzz)", 1},
-        {"cookie(a*) & classes(silver;g*)", 1}, {"cookie(a*)+cookie(*f)+1", 3},
+        {"cookie(abc*)", 1},
+        {"cookie{x|abc*}", 1},
+        {"cookie[zzz]", 0},
+        {"cookie<abc*>", 1},
+        {"cookie = \"abc*\"", 1},
+        {"cookie='abc*'", 1},
+        {"cookie=#zzz#", 0},
+        {"cookie=$*def$", 1},
+        {"cookie(  abc*  )", 1},
+        {"cookie((abc*))", 0},
+        {"cookie{a{b}c}", 0},
+        {"!cookie(zzz)", 1},
+        {"cookie(a*) & classes(silver;g*)", 1},
+        {"cookie(a*)+cookie(*f)+1", 3},
     };
     for (const auto &c : cases) {
         const outcome out = evaluate(c.formula, variables.tree());

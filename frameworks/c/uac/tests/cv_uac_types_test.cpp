@@ -2,6 +2,8 @@
 // written back, its warnings, its override checker and override-to-XML
 // converter, the lookup-list rules (scale, names, power2), strings and the
 // null marker, string lists with rules, and the typed readers.
+#include "uac/cv_uac_types.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -12,7 +14,6 @@
 #include "cv_uac_test_variables.h"
 #include "parse_xml_test_support.h"
 #include "uac/cv_uac_fitness.h"
-#include "uac/cv_uac_types.h"
 
 CV_TEST_LOG_CAPTURE();
 PARSE_XML_TEST_LAYER();
@@ -316,8 +317,8 @@ TEST(Types, OverrideCheckersSayWhy) {
     };
     for (const check_case &c : cases) {
         const char *message = nullptr;
-        const std::string where = cv_uac_type_descriptor_of(c.code)->name + std::string(" \"") +
-                                  c.text + "\"";
+        const std::string where =
+            cv_uac_type_descriptor_of(c.code)->name + std::string(" \"") + c.text + "\"";
         EXPECT_EQ(cv_uac_type_check_override(c.code, c.text, c.parameter, &message), c.status)
             << where;
         EXPECT_STREQ(message, c.message) << where;
@@ -332,7 +333,8 @@ TEST(Types, OverridesBecomeXml) {
         const char *xml;
     } cases[] = {
         {CV_UAC_TYPE_STRING_LIST, nullptr, ";a;b", "<item>a</item><item>b</item>"},
-        {CV_UAC_TYPE_STRING_LIST, nullptr, ",a,,b<", "<item>a</item><item></item><item>b&lt;</item>"},
+        {CV_UAC_TYPE_STRING_LIST, nullptr, ",a,,b<",
+         "<item>a</item><item></item><item>b&lt;</item>"},
         {CV_UAC_TYPE_STRING_LIST, "command", "|ls -l", "<command>ls -l</command>"},
         {CV_UAC_TYPE_STRING_LIST, nullptr, "\xC2\xA7x\xC2\xA7y", "<item>x</item><item>y</item>"},
         {CV_UAC_TYPE_STRING_LIST, nullptr, "", ""},
@@ -348,9 +350,9 @@ TEST(Types, OverridesBecomeXml) {
         EXPECT_STREQ(xml, c.xml) << c.text;
     }
     char small[8];
-    EXPECT_EQ(cv_uac_type_override_to_xml(CV_UAC_TYPE_STRING_LIST, ",abc", small, sizeof small,
-                                          nullptr),
-              CV_E_BUFFER_SPACE);
+    EXPECT_EQ(
+        cv_uac_type_override_to_xml(CV_UAC_TYPE_STRING_LIST, ",abc", small, sizeof small, nullptr),
+        CV_E_BUFFER_SPACE);
     EXPECT_STREQ(small, "");
 }
 
@@ -365,30 +367,32 @@ TEST(Types, StringsAndTheNullMarker) {
 
     decorated_conf conf("<CONF><name>CV_NULL</name><name/><name>  x  </name></CONF>");
     ASSERT_EQ(conf.decorate_status, 0u);
-    xmlNode *null_marker = parse_xml_tracker_child(parse_xml_get_tracker(conf.start[0]),
-                                                   PARSE_XML_TAG_name);
+    xmlNode *null_marker =
+        parse_xml_tracker_child(parse_xml_get_tracker(conf.start[0]), PARSE_XML_TAG_name);
     xmlNode *empty = parse_xml_get_tracker(null_marker)->next_same_tag;
     xmlNode *padded = parse_xml_get_tracker(empty)->next_same_tag;
     char old_text[] = "old";
     char *value = old_text;
-    ASSERT_EQ(cv_uac_type_read(CV_UAC_TYPE_CHAR_PTR, null_marker, nullptr, &value, nullptr, nullptr), 0u);
+    ASSERT_EQ(
+        cv_uac_type_read(CV_UAC_TYPE_CHAR_PTR, null_marker, nullptr, &value, nullptr, nullptr), 0u);
     EXPECT_EQ(value, nullptr);
     value = old_text;
     ASSERT_EQ(cv_uac_type_read(CV_UAC_TYPE_TRIMMED_CHAR_PTR, null_marker, nullptr, &value, nullptr,
                                nullptr),
               0u);
     EXPECT_EQ(value, old_text);
-    ASSERT_EQ(cv_uac_type_read(CV_UAC_TYPE_TRIMMED_CHAR_PTR, empty, nullptr, &value, nullptr, nullptr),
-              0u);
+    ASSERT_EQ(
+        cv_uac_type_read(CV_UAC_TYPE_TRIMMED_CHAR_PTR, empty, nullptr, &value, nullptr, nullptr),
+        0u);
     EXPECT_EQ(value, old_text);
-    ASSERT_EQ(cv_uac_type_read(CV_UAC_TYPE_BLANKABLE_CHAR_PTR, empty, nullptr, &value, nullptr,
-                               nullptr),
-              0u);
+    ASSERT_EQ(
+        cv_uac_type_read(CV_UAC_TYPE_BLANKABLE_CHAR_PTR, empty, nullptr, &value, nullptr, nullptr),
+        0u);
     EXPECT_EQ(value, cv_uac_shared_blank_string());
     EXPECT_NE(value, cv_uac_shared_empty_string());
-    ASSERT_EQ(cv_uac_type_read(CV_UAC_TYPE_BLANKABLE_CHAR_PTR, padded, nullptr, &value, nullptr,
-                               nullptr),
-              0u);
+    ASSERT_EQ(
+        cv_uac_type_read(CV_UAC_TYPE_BLANKABLE_CHAR_PTR, padded, nullptr, &value, nullptr, nullptr),
+        0u);
     EXPECT_STREQ(value, "x");
 
     // The default's own pointer and the shared strings are never freed.
@@ -408,7 +412,8 @@ TEST(Types, StringsAndTheNullMarker) {
 }
 
 TEST(Types, StringsExpandVariablesOrStayRaw) {
-    decorated_conf conf("<CONF><name> $(user)-x </name><description>$(nobody)</description></CONF>");
+    decorated_conf conf(
+        "<CONF><name> $(user)-x </name><description>$(nobody)</description></CONF>");
     ASSERT_EQ(conf.decorate_status, 0u);
     const parse_xml_tracker *root = parse_xml_get_tracker(conf.start[0]);
     test_variables variables{{"user", "bob"}};
@@ -447,11 +452,12 @@ protected:
 };
 
 TEST_F(StringLists, KeepItemsWhoseRulesPassInOrder) {
-    decorated_conf conf("<CONF><cvshell_commands>"
-                        "<command> ls </command><command cookie=\"x*\">rm</command>"
-                        "<command/><command cookie=\"a*\">cat</command>"
-                        "</cvshell_commands><filters><filter cookie=\"q\">x</filter></filters>"
-                        "<users/></CONF>");
+    decorated_conf conf(
+        "<CONF><cvshell_commands>"
+        "<command> ls </command><command cookie=\"x*\">rm</command>"
+        "<command/><command cookie=\"a*\">cat</command>"
+        "</cvshell_commands><filters><filter cookie=\"q\">x</filter></filters>"
+        "<users/></CONF>");
     ASSERT_EQ(conf.decorate_status, 0u);
     const parse_xml_tracker *root = parse_xml_get_tracker(conf.start[0]);
     test_variables variables{{"cookie", "abc"}};
@@ -491,11 +497,12 @@ TEST_F(StringLists, OverrideTextRoundTrips) {
 
 TEST(TypedReaders, TakeBestMatchFirstMatchOrDefault) {
     ASSERT_EQ(cv_uac_fitness_install(), 0u);
-    decorated_conf conf("<CONF><default>"
-                        "<db_port cookie=\"zzz\">1</db_port>"
-                        "<db_port cookie=\"a*\">0x10</db_port>"
-                        "<db_port>bad</db_port>"
-                        "</default></CONF>");
+    decorated_conf conf(
+        "<CONF><default>"
+        "<db_port cookie=\"zzz\">1</db_port>"
+        "<db_port cookie=\"a*\">0x10</db_port>"
+        "<db_port>bad</db_port>"
+        "</default></CONF>");
     ASSERT_EQ(conf.decorate_status, 0u);
     const std::int32_t path[] = {PARSE_XML_TAG_default, PARSE_XML_TAG_db_port, E};
     const std::int32_t absent[] = {PARSE_XML_TAG_server, PARSE_XML_TAG_db_port, E};
@@ -507,9 +514,9 @@ TEST(TypedReaders, TakeBestMatchFirstMatchOrDefault) {
                                  variables.tree()),
               16);
     EXPECT_STREQ(parse_xml_get_node_text(source), "0x10");
-    EXPECT_EQ(cv_uac_get_int32_t(7, path, conf.roots(), nullptr, &source, &warnings, nullptr,
-                                 nullptr),
-              1);
+    EXPECT_EQ(
+        cv_uac_get_int32_t(7, path, conf.roots(), nullptr, &source, &warnings, nullptr, nullptr),
+        1);
     EXPECT_EQ(cv_uac_get_int32_t(7, absent, conf.roots(), nullptr, &source, &warnings, nullptr,
                                  variables.tree()),
               7);
@@ -517,8 +524,8 @@ TEST(TypedReaders, TakeBestMatchFirstMatchOrDefault) {
     EXPECT_EQ(warnings, nullptr);
 
     xmlNode **alternates = nullptr;
-    EXPECT_EQ(cv_uac_get_u_int64_t(9, path, conf.roots(), nullptr, nullptr, &warnings,
-                                   &alternates, variables.tree()),
+    EXPECT_EQ(cv_uac_get_u_int64_t(9, path, conf.roots(), nullptr, nullptr, &warnings, &alternates,
+                                   variables.tree()),
               1u);
     ASSERT_NE(alternates, nullptr);
     std::size_t count = 0;
@@ -536,9 +543,9 @@ TEST(TypedReaders, CutAlternatesAtOneHundred) {
     const std::int32_t path[] = {PARSE_XML_TAG_default, PARSE_XML_TAG_db_port, E};
     xmlNode **alternates = nullptr;
     const std::string mark = cv_test_log_capture::mark();
-    EXPECT_EQ(cv_uac_get_lookup(5, path, conf.roots(), nullptr, nullptr, nullptr, &alternates,
-                                nullptr),
-              0);
+    EXPECT_EQ(
+        cv_uac_get_lookup(5, path, conf.roots(), nullptr, nullptr, nullptr, &alternates, nullptr),
+        0);
     ASSERT_NE(alternates, nullptr);
     std::size_t count = 0;
     while (alternates[count]) ++count;

@@ -87,8 +87,7 @@ cv_uac_function_registry *cv_uac_default_function_registry();
  * the record cannot be allocated ("Unable to allocate memory for function
  * storage").  Meant for start-up only: not locked. */
 [[nodiscard]] cv_status cv_uac_register_function_in(cv_uac_function_registry *registry,
-                                                    const char *name,
-                                                    cv_uac_rule_function function,
+                                                    const char *name, cv_uac_rule_function function,
                                                     cv_uac_rule_function *previous);
 
 /* cv_uac_register_function_in on the process-wide registry. */
@@ -141,9 +140,8 @@ cv_status cv_uac_variable_lookup_tree(cv_btree *variables, const char *name, con
  * rules, -1 as soon as one rule fails (its text in `error_text`, which may
  * be null). */
 std::int32_t parse_xml_eval_fitness(xmlNode *element, cv_uac_variable_lookup lookup,
-                                    cv_btree *variables,
-                                    const cv_uac_function_registry *registry, char *error_text,
-                                    const char *formula_attribute);
+                                    cv_btree *variables, const cv_uac_function_registry *registry,
+                                    char *error_text, const char *formula_attribute);
 
 /* The search engine's scorer: parse_xml_eval_fitness with the tree look-up
  * and, as registry, `fitness_extra` when it is not null (a

@@ -95,13 +95,13 @@ inline constexpr std::size_t CV_UAC_CRON_VALUE_SIZE = 64;  /* 63 characters kept
 inline constexpr std::size_t CV_UAC_CRON_TEXT_SIZE = 8192; /* ranges text kept */
 
 struct cv_uac_cron_point {
-    char when[CV_UAC_CRON_WHEN_SIZE];   /* "* H * * D", an epoch text, or empty (always) */
+    char when[CV_UAC_CRON_WHEN_SIZE]; /* "* H * * D", an epoch text, or empty (always) */
     char value[CV_UAC_CRON_VALUE_SIZE];
 };
 
 struct cv_uac_cron {
-    std::int32_t owns_text;  /* ranges_text is this record's own copy */
-    char *ranges_text;       /* the last format="ranges" text read, or null */
+    std::int32_t owns_text; /* ranges_text is this record's own copy */
+    char *ranges_text;      /* the last format="ranges" text read, or null */
     cv_uac_cron_point points[CV_UAC_CRON_MAX_POINTS];
     std::int32_t count;
 };
@@ -145,9 +145,9 @@ using cv_uac_free_fn = void (*)(void *value, const void *default_value);
 
 struct cv_uac_type_descriptor {
     std::int32_t code;
-    const char *name;          /* "int64_t" */
-    const char *display_name;  /* "64 bit signed int" */
-    std::size_t value_size;    /* bytes of the storage */
+    const char *name;         /* "int64_t" */
+    const char *display_name; /* "64 bit signed int" */
+    std::size_t value_size;   /* bytes of the storage */
     cv_uac_read_fn read;
     cv_uac_check_fn check_override;
     cv_uac_to_xml_fn override_to_xml;
@@ -202,11 +202,11 @@ cv_status cv_uac_read_option(std::int32_t code, const void *default_value, void 
                              cv_btree *variables);
 
 /* The typed readers: cv_uac_read_option returning the value. */
-#define CV_UAC_DECLARE_TYPED_READER(type_name, value_type)                                    \
-    value_type cv_uac_get_##type_name(value_type default_value, const std::int32_t *path,     \
-                                      xmlNode *const *start, const char *lookup,              \
-                                      xmlNode **source, cv_uac_warning **warnings,            \
-                                      xmlNode ***alternates, cv_btree *variables)
+#define CV_UAC_DECLARE_TYPED_READER(type_name, value_type)                                         \
+    value_type cv_uac_get_##type_name(value_type default_value, const std::int32_t *path,          \
+                                      xmlNode *const *start, const char *lookup, xmlNode **source, \
+                                      cv_uac_warning **warnings, xmlNode ***alternates,            \
+                                      cv_btree *variables)
 CV_UAC_DECLARE_TYPED_READER(lookup, std::int32_t);
 CV_UAC_DECLARE_TYPED_READER(boolean, std::int32_t);
 CV_UAC_DECLARE_TYPED_READER(int64_t, std::int64_t);

@@ -22,7 +22,7 @@ inline constexpr std::int32_t CV_UAC_WARNING_PARSE = 1;
 struct cv_uac_warning {
     cv_status status;
     std::int32_t kind;
-    cv_uac_warning *next;                 /* the warning added before this one */
+    cv_uac_warning *next; /* the warning added before this one */
     char text[CV_UAC_WARNING_TEXT_SIZE];
 };
 

@@ -57,8 +57,7 @@ bool find_pair_value(std::string_view pairs, std::string_view text, std::string_
 
 /* `text` after name translation: `buffer` holding the pair's value when
  * `text` names a pair, else `text` itself. */
-const char *translate(const char *text, std::string_view pairs, char *buffer,
-                      std::size_t capacity);
+const char *translate(const char *text, std::string_view pairs, char *buffer, std::size_t capacity);
 
 /* The name of the pair whose value is `printed` (any case), into `output`;
  * false when there is none. */
@@ -95,12 +94,11 @@ cv_status integer_read_text(integer_type type, const char *text, const char *nam
                             const char *lookup, void *value, cv_uac_warning **warnings);
 cv_status integer_check(integer_type type, const char *text, const char *lookup,
                         const char **message);
-cv_status integer_write(integer_type type, const void *value, char *output,
-                        std::size_t capacity, const char *lookup);
+cv_status integer_write(integer_type type, const void *value, char *output, std::size_t capacity,
+                        const char *lookup);
 
 /* The rate syntax: null with `*value` set, or the reason with `*status`. */
-const char *parse_bps(std::string_view text, bool power2, std::uint64_t *value,
-                      cv_status *status);
+const char *parse_bps(std::string_view text, bool power2, std::uint64_t *value, cv_status *status);
 /* The time syntax, likewise. */
 const char *parse_time(std::string_view text, cv_uac_time *value, cv_status *status);
 bool lookup_selects_power2(const char *lookup);
@@ -113,14 +111,14 @@ cv_status warn_conversion(cv_uac_warning **warnings, const char *text, const xml
                           const char *reason);
 
 // The operations of each type.
-#define CV_UAC_TYPE_OPERATIONS(prefix)                                                        \
-    cv_status prefix##_read(xmlNode *element, const char *lookup, void *value,                \
-                            cv_uac_warning **warnings, cv_btree *variables);                  \
-    cv_status prefix##_check(const char *text, const char *parameter, const char **message);  \
-    cv_status prefix##_to_xml(const char *text, char *output, std::size_t capacity,           \
-                              const char *parameter);                                         \
-    cv_status prefix##_write(const void *value, char *output, std::size_t capacity,           \
-                             const char *lookup);                                             \
+#define CV_UAC_TYPE_OPERATIONS(prefix)                                                       \
+    cv_status prefix##_read(xmlNode *element, const char *lookup, void *value,               \
+                            cv_uac_warning **warnings, cv_btree *variables);                 \
+    cv_status prefix##_check(const char *text, const char *parameter, const char **message); \
+    cv_status prefix##_to_xml(const char *text, char *output, std::size_t capacity,          \
+                              const char *parameter);                                        \
+    cv_status prefix##_write(const void *value, char *output, std::size_t capacity,          \
+                             const char *lookup);                                            \
     void prefix##_free(void *value, const void *default_value);
 CV_UAC_TYPE_OPERATIONS(lookup)
 CV_UAC_TYPE_OPERATIONS(boolean)

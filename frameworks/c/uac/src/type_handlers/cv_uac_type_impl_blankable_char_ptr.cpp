@@ -19,8 +19,7 @@ cv_status blankable_char_ptr_read(xmlNode *element, const char *, void *value, c
     return read_trimmed_string(element, value, variables);
 }
 
-cv_status blankable_char_ptr_check(const char *text, const char *parameter,
-                                   const char **message) {
+cv_status blankable_char_ptr_check(const char *text, const char *parameter, const char **message) {
     return char_ptr_check(text, parameter, message);
 }
 

@@ -42,8 +42,8 @@ const char *skip_space(const char *text) {
 
 }  // namespace
 
-cv_status boolean_read(xmlNode *element, const char *lookup, void *value,
-                       cv_uac_warning **warnings, cv_btree *) {
+cv_status boolean_read(xmlNode *element, const char *lookup, void *value, cv_uac_warning **warnings,
+                       cv_btree *) {
     if (!element || !value) return CV_E_INVALID;
     // A list without its two words cannot say what a text means.
     if (lookup && !std::strchr(lookup, ':')) return CV_OK;
@@ -81,16 +81,15 @@ cv_status boolean_to_xml(const char *text, char *output, std::size_t capacity, c
     return copy_escaped(text, output, capacity);
 }
 
-cv_status boolean_write(const void *value, char *output, std::size_t capacity,
-                        const char *lookup) {
+cv_status boolean_write(const void *value, char *output, std::size_t capacity, const char *lookup) {
     if (!value || !output || capacity == 0) return CV_E_INVALID;
     const bool set = *static_cast<const std::int32_t *>(value) != 0;
     const char *colon = lookup ? std::strchr(lookup, ':') : nullptr;
     cv_status status = CV_OK;
     if (colon)
         status = set ? cv_str_copy(output, colon + 1, capacity)
-                     : cv_str_to(output, lookup, static_cast<std::size_t>(colon - lookup),
-                                 capacity, nullptr);
+                     : cv_str_to(output, lookup, static_cast<std::size_t>(colon - lookup), capacity,
+                                 nullptr);
     else
         status = cv_str_copy(output, set ? "true" : "false", capacity);
     if (status != CV_OK) output[0] = '\0';

@@ -36,8 +36,7 @@ char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + '
 
 }  // namespace
 
-const char *parse_bps(std::string_view text, bool power2, std::uint64_t *value,
-                      cv_status *status) {
+const char *parse_bps(std::string_view text, bool power2, std::uint64_t *value, cv_status *status) {
     *status = CV_E_INVALID;
     if (text == "infinite") {
         *value = std::numeric_limits<std::uint64_t>::max();

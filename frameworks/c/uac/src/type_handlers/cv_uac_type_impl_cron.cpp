@@ -200,9 +200,9 @@ void read_cron_form(cv_uac_cron *record, xmlNode *schedule, cv_uac_warning **war
                     bool *full_reported) {
     xmlNode *start[2] = {schedule, nullptr};
     parse_xml_search_handle *handle = nullptr;
-    for (xmlNode *point = parse_xml_get_first_matching_node_args(
-             start, &handle, PARSE_XML_TAG_change_points, PARSE_XML_TAG_change_point,
-             PARSE_XML_END);
+    for (xmlNode *point =
+             parse_xml_get_first_matching_node_args(start, &handle, PARSE_XML_TAG_change_points,
+                                                    PARSE_XML_TAG_change_point, PARSE_XML_END);
          point; point = parse_xml_get_next_matching_node(handle, nullptr)) {
         const parse_xml_tracker *record_of_point = parse_xml_get_tracker(point);
         xmlNode *epoch = parse_xml_tracker_child(record_of_point, PARSE_XML_TAG_epoch);
@@ -245,7 +245,8 @@ const char *days_reason(std::string_view days) {
     std::size_t at = 0;
     for (;;) {
         const std::size_t end = days.find_first_of(",-", at);
-        const std::string_view piece = days.substr(at, end == std::string_view::npos ? end : end - at);
+        const std::string_view piece =
+            days.substr(at, end == std::string_view::npos ? end : end - at);
         bool known = false;
         for (std::string_view day : kWeekdays) known |= piece == day;
         if (!known) return "Invalid weekday.  Must be sun, mon, tue, wed, thu, fri or sat";
@@ -278,8 +279,9 @@ const char *part_reason(std::string_view part) {
         if (reason) return;
         const std::size_t equals = field.find('=');
         if (equals == std::string_view::npos) {
-            reason = "Field with no equal sign (whitespace before and after equal signs is "
-                     "forbidden)";
+            reason =
+                "Field with no equal sign (whitespace before and after equal signs is "
+                "forbidden)";
             return;
         }
         const std::string_view key = field.substr(0, equals);
@@ -361,8 +363,8 @@ cv_status cron_read(xmlNode *element, const char *, void *value, cv_uac_warning 
     if (handle) (void)parse_xml_free_search_handle(handle);
 
     if (record->count == 0)
-        if (xmlNode *only = parse_xml_tracker_child(parse_xml_get_tracker(element),
-                                                    PARSE_XML_TAG_value))
+        if (xmlNode *only =
+                parse_xml_tracker_child(parse_xml_get_tracker(element), PARSE_XML_TAG_value))
             (void)add_point(record, {}, text_or_empty(only));
     if (record->count == 0) {
         if (record->owns_text) cv_uac_free(record->ranges_text);
@@ -400,7 +402,8 @@ cv_status cron_to_xml(const char *text, char *output, std::size_t capacity, cons
     } else {
         status = cv_str_append(output, kRangesOpening.data(), capacity, &cursor);
         if (status == CV_OK) status = append_escaped(output, capacity, &cursor, unwrapped(text));
-        if (status == CV_OK) status = cv_str_append(output, kScheduleClosing.data(), capacity, &cursor);
+        if (status == CV_OK)
+            status = cv_str_append(output, kScheduleClosing.data(), capacity, &cursor);
     }
     if (status != CV_OK) output[0] = '\0';
     return status;
@@ -413,7 +416,8 @@ cv_status cron_write(const void *value, char *output, std::size_t capacity, cons
     cv_status status = CV_OK;
     output[0] = '\0';
     auto append = [&](std::string_view text) {
-        if (status == CV_OK) status = cv_str_to(output, text.data(), text.size(), capacity, &cursor);
+        if (status == CV_OK)
+            status = cv_str_to(output, text.data(), text.size(), capacity, &cursor);
     };
     auto append_text = [&](std::string_view text) {
         if (status == CV_OK) status = append_escaped(output, capacity, &cursor, text);

@@ -61,8 +61,7 @@ cv_status double_to_xml(const char *text, char *output, std::size_t capacity, co
     return copy_escaped(text, output, capacity);
 }
 
-cv_status double_write(const void *value, char *output, std::size_t capacity,
-                       const char *lookup) {
+cv_status double_write(const void *value, char *output, std::size_t capacity, const char *lookup) {
     if (!value || !output || capacity == 0) return CV_E_INVALID;
     const lookup_list list = split_lookup(lookup, true);
     char printed[64];

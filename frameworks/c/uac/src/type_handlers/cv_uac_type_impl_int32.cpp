@@ -5,8 +5,8 @@
 
 namespace cv_uac_type_impl {
 
-cv_status int32_read(xmlNode *element, const char *lookup, void *value,
-                     cv_uac_warning **warnings, cv_btree *) {
+cv_status int32_read(xmlNode *element, const char *lookup, void *value, cv_uac_warning **warnings,
+                     cv_btree *) {
     return integer_read(integer_type::int32, element, lookup, value, warnings);
 }
 

@@ -29,8 +29,8 @@ cv_status range_read(xmlNode *element, const char *lookup, void *value, cv_uac_w
     const char *name = element_name(element);
     char *colon = std::strchr(text, ':');
     if (!colon) {
-        cv_status status = integer_read_text(integer_type::int64, text, name, lookup, &range.low,
-                                             warnings);
+        cv_status status =
+            integer_read_text(integer_type::int64, text, name, lookup, &range.low, warnings);
         if (status == CV_OK) range.high = range.low;
         return status;
     }
@@ -74,8 +74,7 @@ cv_status range_to_xml(const char *text, char *output, std::size_t capacity, con
     return copy_escaped(text, output, capacity);
 }
 
-cv_status range_write(const void *value, char *output, std::size_t capacity,
-                      const char *lookup) {
+cv_status range_write(const void *value, char *output, std::size_t capacity, const char *lookup) {
     if (!value || !output || capacity == 0) return CV_E_INVALID;
     const cv_uac_range range = *static_cast<const cv_uac_range *>(value);
     std::size_t cursor = 0;

@@ -44,8 +44,8 @@ bool for_each_item(xmlNode *element, std::int32_t tag, cv_btree *variables, Visi
     parse_xml_search_handle *handle = nullptr;
     std::int32_t score = 0;
     bool any = false;
-    for (xmlNode *item = parse_xml_get_first_matching_node(start, &handle, path, variables,
-                                                           nullptr, &score);
+    for (xmlNode *item =
+             parse_xml_get_first_matching_node(start, &handle, path, variables, nullptr, &score);
          item; item = parse_xml_get_next_matching_node(handle, &score)) {
         any = true;
         if (score >= 0) visit(item);
@@ -56,8 +56,8 @@ bool for_each_item(xmlNode *element, std::int32_t tag, cv_btree *variables, Visi
 
 }  // namespace
 
-cv_status string_list_read(xmlNode *element, const char *parameter, void *value,
-                           cv_uac_warning **, cv_btree *variables) {
+cv_status string_list_read(xmlNode *element, const char *parameter, void *value, cv_uac_warning **,
+                           cv_btree *variables) {
     if (!element || !value) return CV_E_INVALID;
     const std::int32_t tag = cv_uac_string_list_item_tag(parameter);
     if (tag == PARSE_XML_UNKNOWN_TAG) return CV_E_INVALID;
@@ -126,8 +126,8 @@ cv_status string_list_to_xml(const char *text, char *output, std::size_t capacit
         rest = more ? rest.substr(end + separator.size()) : std::string_view();
         status = cv_uac_escape_string_for_xml(piece, piece, sizeof piece);
         if (status == CV_OK)
-            status = cv_str_append_printf(output, capacity, &cursor, "<%s>%s</%s>", tag_name,
-                                          piece, tag_name);
+            status = cv_str_append_printf(output, capacity, &cursor, "<%s>%s</%s>", tag_name, piece,
+                                          tag_name);
     }
     if (status != CV_OK) output[0] = '\0';
     return status;
@@ -159,9 +159,7 @@ cv_status string_list_write(const void *value, char *output, std::size_t capacit
     return status;
 }
 
-void string_list_free(void *value, const void *default_value) {
-    free_string(value, default_value);
-}
+void string_list_free(void *value, const void *default_value) { free_string(value, default_value); }
 
 }  // namespace cv_uac_type_impl
 

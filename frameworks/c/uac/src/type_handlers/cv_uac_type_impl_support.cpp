@@ -131,9 +131,9 @@ void format_current(integer_type type, const void *value, char *output, std::siz
         case integer_type::lookup:
         case integer_type::int32:
         case integer_type::octal32:
-            (void)cv_snprintf(output, capacity, "%d",
-                              static_cast<int>(static_cast<std::int32_t>(
-                                  static_cast<std::uint32_t>(number))));
+            (void)cv_snprintf(
+                output, capacity, "%d",
+                static_cast<int>(static_cast<std::int32_t>(static_cast<std::uint32_t>(number))));
             return;
         case integer_type::uint32:
             (void)cv_snprintf(output, capacity, "%u", static_cast<unsigned>(number));
@@ -142,9 +142,9 @@ void format_current(integer_type type, const void *value, char *output, std::siz
             (void)cv_snprintf(output, capacity, "%lld", static_cast<long long>(number));
             return;
         case integer_type::uint64:
-            (void)cv_snprintf(output, capacity, "%llu",
-                              static_cast<unsigned long long>(*static_cast<const std::uint64_t *>(
-                                  value)));
+            (void)cv_snprintf(
+                output, capacity, "%llu",
+                static_cast<unsigned long long>(*static_cast<const std::uint64_t *>(value)));
             return;
     }
 }

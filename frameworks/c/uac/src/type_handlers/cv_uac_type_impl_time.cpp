@@ -44,12 +44,9 @@ struct unit_info {
 };
 
 constexpr unit_info kUnits[] = {
-    {"ms", 0, 1000, "more than one msecs field"},
-    {"us", 0, 1, "more than one usecs field"},
-    {"w", 604800, 0, "more than one weeks field"},
-    {"d", 86400, 0, "more than one days field"},
-    {"h", 3600, 0, "more than one hours field"},
-    {"m", 60, 0, "more than one minutes field"},
+    {"ms", 0, 1000, "more than one msecs field"},  {"us", 0, 1, "more than one usecs field"},
+    {"w", 604800, 0, "more than one weeks field"}, {"d", 86400, 0, "more than one days field"},
+    {"h", 3600, 0, "more than one hours field"},   {"m", 60, 0, "more than one minutes field"},
     {"s", 1, 0, "more than one seconds field"},
 };
 
@@ -102,8 +99,7 @@ const char *clock_field(std::string_view digits, std::int64_t limit, const char 
     return *value < limit ? nullptr : too_large;
 }
 
-const char *parse_clock_form(std::string_view text, std::int64_t *seconds,
-                             std::int64_t *micros) {
+const char *parse_clock_form(std::string_view text, std::int64_t *seconds, std::int64_t *micros) {
     std::size_t end = text.size();
     std::size_t start = digits_before(text, end);
     if (start > 0 && text[start - 1] == '.') {
@@ -123,26 +119,26 @@ const char *parse_clock_form(std::string_view text, std::int64_t *seconds,
         return nullptr;
     }
     if (text[start - 1] != ':') return "invalid delimiter before the seconds field";
-    if (const char *reason = clock_field(text.substr(start, end - start), 60,
-                                         "seconds field wrong size",
-                                         "seconds field greater than 59", &field))
+    if (const char *reason =
+            clock_field(text.substr(start, end - start), 60, "seconds field wrong size",
+                        "seconds field greater than 59", &field))
         return reason;
     std::int64_t total = field;
 
     end = start - 1;
     start = digits_before(text, end);
-    if (const char *reason = clock_field(text.substr(start, end - start), 60,
-                                         "minutes field wrong size",
-                                         "minutes field greater than 59", &field))
+    if (const char *reason =
+            clock_field(text.substr(start, end - start), 60, "minutes field wrong size",
+                        "minutes field greater than 59", &field))
         return reason;
     total += field * 60;
     if (start > 0 && text[start - 1] != ':') return "invalid delimiter before the minutes field";
     if (start > 0) {
         end = start - 1;
         start = digits_before(text, end);
-        if (const char *reason = clock_field(text.substr(start, end - start), 24,
-                                             "hours field wrong size",
-                                             "hours field greater than 23", &field))
+        if (const char *reason =
+                clock_field(text.substr(start, end - start), 24, "hours field wrong size",
+                            "hours field greater than 23", &field))
             return reason;
         total += field * 3600;
         if (start > 0) {
@@ -245,7 +241,8 @@ cv_status time_write(const void *value, char *output, std::size_t capacity, cons
     auto append = [&](const char *format, long number) {
         if (status != CV_OK) return;
         if (cursor > 0) status = cv_str_append(output, " ", capacity, &cursor);
-        if (status == CV_OK) status = cv_str_append_printf(output, capacity, &cursor, format, number);
+        if (status == CV_OK)
+            status = cv_str_append_printf(output, capacity, &cursor, format, number);
     };
     for (const part &p : kParts) {
         if (left / p.divisor >= 1) append(p.format, left / p.divisor);

@@ -6,8 +6,8 @@
 
 namespace cv_uac_type_impl {
 
-cv_status uint64_read(xmlNode *element, const char *lookup, void *value,
-                      cv_uac_warning **warnings, cv_btree *) {
+cv_status uint64_read(xmlNode *element, const char *lookup, void *value, cv_uac_warning **warnings,
+                      cv_btree *) {
     return integer_read(integer_type::uint64, element, lookup, value, warnings);
 }
 

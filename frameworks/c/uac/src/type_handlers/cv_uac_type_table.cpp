@@ -19,25 +19,24 @@ namespace {
 using namespace cv_uac_type_impl;
 
 #define CV_UAC_TYPE_ROW(code, name, display, storage, prefix)                                 \
-    {code,           name,          display,        sizeof(storage), prefix##_read,           \
-     prefix##_check, prefix##_to_xml, prefix##_write, prefix##_free}
+    {                                                                                         \
+        code, name, display, sizeof(storage), prefix##_read, prefix##_check, prefix##_to_xml, \
+            prefix##_write, prefix##_free                                                     \
+    }
 
 constexpr cv_uac_type_descriptor kTypes[CV_UAC_TYPE_COUNT] = {
     CV_UAC_TYPE_ROW(CV_UAC_TYPE_LOOKUP, "lookup", "Lookup", std::int32_t, lookup),
     CV_UAC_TYPE_ROW(CV_UAC_TYPE_BOOLEAN, "boolean", "Boolean", std::int32_t, boolean),
     CV_UAC_TYPE_ROW(CV_UAC_TYPE_INT64, "int64_t", "64 bit signed int", std::int64_t, int64),
-    CV_UAC_TYPE_ROW(CV_UAC_TYPE_UINT64, "u_int64_t", "64 bit unsigned int", std::uint64_t,
-                    uint64),
+    CV_UAC_TYPE_ROW(CV_UAC_TYPE_UINT64, "u_int64_t", "64 bit unsigned int", std::uint64_t, uint64),
     CV_UAC_TYPE_ROW(CV_UAC_TYPE_INT32, "int32_t", "32 bit signed int", std::int32_t, int32),
-    CV_UAC_TYPE_ROW(CV_UAC_TYPE_UINT32, "u_int32_t", "32 bit unsigned int", std::uint32_t,
-                    uint32),
-    CV_UAC_TYPE_ROW(CV_UAC_TYPE_OCTAL32, "octal_32", "32 bit octal value", std::uint32_t,
-                    octal32),
+    CV_UAC_TYPE_ROW(CV_UAC_TYPE_UINT32, "u_int32_t", "32 bit unsigned int", std::uint32_t, uint32),
+    CV_UAC_TYPE_ROW(CV_UAC_TYPE_OCTAL32, "octal_32", "32 bit octal value", std::uint32_t, octal32),
     CV_UAC_TYPE_ROW(CV_UAC_TYPE_DOUBLE, "double", "Double precision float", double, double),
     CV_UAC_TYPE_ROW(CV_UAC_TYPE_TIME, "time", "Time value (01:00:00 for instance)", cv_uac_time,
                     time),
-    CV_UAC_TYPE_ROW(CV_UAC_TYPE_BPS, "bps", "Bits per second (100K for instance)",
-                    std::uint64_t, bps),
+    CV_UAC_TYPE_ROW(CV_UAC_TYPE_BPS, "bps", "Bits per second (100K for instance)", std::uint64_t,
+                    bps),
     CV_UAC_TYPE_ROW(CV_UAC_TYPE_CHAR_PTR, "char_ptr", "Character string", char *, char_ptr),
     CV_UAC_TYPE_ROW(CV_UAC_TYPE_TRIMMED_CHAR_PTR, "trimmed_char_ptr", "Character string", char *,
                     trimmed_char_ptr),
@@ -190,15 +189,15 @@ cv_status cv_uac_read_option(std::int32_t code, const void *default_value, void 
     return type->read(element, lookup, value, warnings, variables);
 }
 
-#define CV_UAC_DEFINE_TYPED_READER(type_name, value_type, code)                                 \
-    value_type cv_uac_get_##type_name(value_type default_value, const std::int32_t *path,       \
-                                      xmlNode *const *start, const char *lookup,                \
-                                      xmlNode **source, cv_uac_warning **warnings,              \
-                                      xmlNode ***alternates, cv_btree *variables) {             \
-        value_type value = default_value;                                                       \
-        (void)cv_uac_read_option(code, &default_value, &value, path, start, lookup, source,     \
-                                 warnings, alternates, variables);                              \
-        return value;                                                                           \
+#define CV_UAC_DEFINE_TYPED_READER(type_name, value_type, code)                                    \
+    value_type cv_uac_get_##type_name(value_type default_value, const std::int32_t *path,          \
+                                      xmlNode *const *start, const char *lookup, xmlNode **source, \
+                                      cv_uac_warning **warnings, xmlNode ***alternates,            \
+                                      cv_btree *variables) {                                       \
+        value_type value = default_value;                                                          \
+        (void)cv_uac_read_option(code, &default_value, &value, path, start, lookup, source,        \
+                                 warnings, alternates, variables);                                 \
+        return value;                                                                              \
     }
 CV_UAC_DEFINE_TYPED_READER(lookup, std::int32_t, CV_UAC_TYPE_LOOKUP)
 CV_UAC_DEFINE_TYPED_READER(boolean, std::int32_t, CV_UAC_TYPE_BOOLEAN)
