@@ -38,12 +38,14 @@ char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + '
 
 const char *parse_bps(std::string_view text, bool power2, std::uint64_t *value, cv_status *status) {
     *status = CV_E_INVALID;
+    // An element's text is trimmed before it gets here; an override's is
+    // trimmed here, so both accept the same texts.
+    text = trim(text);
     if (text == "infinite") {
         *value = std::numeric_limits<std::uint64_t>::max();
         *status = CV_OK;
         return nullptr;
     }
-    while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
     if (text.empty()) {
         *status = CV_E_FILE_NOT_FOUND;
         return "Empty value";

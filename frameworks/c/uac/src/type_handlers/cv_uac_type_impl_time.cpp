@@ -163,12 +163,14 @@ const char *parse_clock_form(std::string_view text, std::int64_t *seconds, std::
 
 const char *parse_time(std::string_view text, cv_uac_time *value, cv_status *status) {
     *status = CV_E_INVALID;
+    // An element's text is trimmed before it gets here; an override's is
+    // trimmed here, so both accept the same texts.
+    text = trim(text);
     if (text == "infinite") {
         *value = CV_UAC_TIME_INFINITE;
         *status = CV_OK;
         return nullptr;
     }
-    text = trim(text);
     if (text.empty()) {
         *status = CV_E_FILE_NOT_FOUND;
         return "Empty value";
