@@ -1,0 +1,136 @@
+// The master group set: every named group entry of a configuration set,
+// cross-referenced by the group providers.
+//
+// The set is one allocation (count, then the entries) sorted by ascending
+// precedence, so that a provider's bit numbers give the groups in the order
+// their settings apply.  The sort is stable: groups of equal precedence keep
+// the order in which the configuration lists them.  A precedence is only
+// taken when it is a finite number, because one unordered value (NaN) would
+// leave the order of the whole set undefined.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include "cvplatform/cv_log.h"
+#include "cvplatform/cv_str.h"
+#include "uac_internal.h"
+
+namespace {
+
+constexpr std::int32_t kGroupPath[] = {PARSE_XML_TAG_aaa,    PARSE_XML_TAG_realms,
+                                       PARSE_XML_TAG_realm,  PARSE_XML_TAG_groups,
+                                       PARSE_XML_TAG_group,  PARSE_XML_END};
+
+/* The text of the first `name` child of `element`, or null. */
+const char *name_of(xmlNode *element) {
+    xmlNode *const start[] = {element, nullptr};
+    return parse_xml_get_first_matching_text_args(start, PARSE_XML_TAG_name, PARSE_XML_END);
+}
+
+/* The `name` of the realm that holds `group` (group -> groups -> realm). */
+const char *realm_name_of(xmlNode *group) {
+    xmlNode *const start[] = {group, nullptr};
+    return parse_xml_get_first_matching_text_args(start, PARSE_XML_TAG_Move_Up_to_Parent,
+                                                  PARSE_XML_TAG_Move_Up_to_Parent,
+                                                  PARSE_XML_TAG_name, PARSE_XML_END);
+}
+
+/* The group's precedence: its text as a finite decimal number, white space
+ * around it allowed; anything else counts as absent. */
+double precedence_of(xmlNode *group) {
+    xmlNode *const start[] = {group, nullptr};
+    const char *text =
+        parse_xml_get_first_matching_text_args(start, PARSE_XML_TAG_precedence, PARSE_XML_END);
+    if (!text) return CV_UAC_DEFAULT_PRECEDENCE;
+    char *end = nullptr;
+    const double value = std::strtod(text, &end);
+    if (end == text || !std::isfinite(value)) return CV_UAC_DEFAULT_PRECEDENCE;
+    while (*end == ' ' || (*end >= '\t' && *end <= '\r')) ++end;
+    return *end == '\0' ? value : CV_UAC_DEFAULT_PRECEDENCE;
+}
+
+/* Visits every group element of the set in search order. */
+template <typename Visit>
+void for_each_group(const cv_uac_conf_set *set, Visit visit) {
+    parse_xml_search_handle *handle = nullptr;
+    for (xmlNode *group = parse_xml_get_first_matching_node(set->roots, &handle, kGroupPath,
+                                                            nullptr, nullptr, nullptr);
+         group; group = parse_xml_get_next_matching_node(handle, nullptr))
+        visit(group);
+    if (handle) (void)parse_xml_free_search_handle(handle);
+}
+
+/* Offset of the entries behind the count, aligned for them. */
+constexpr std::size_t kEntriesOffset =
+    (sizeof(cv_uac_master_group_set) + alignof(cv_uac_group_entry) - 1) /
+    alignof(cv_uac_group_entry) * alignof(cv_uac_group_entry);
+
+cv_status build_master_group_set(const cv_uac_conf_set *set, cv_uac_master_group_set **built) {
+    *built = nullptr;
+    std::size_t count = 0;
+    for_each_group(set, [&](xmlNode *group) {
+        if (name_of(group)) ++count;
+    });
+
+    constexpr std::size_t kMaxCount =
+        (std::numeric_limits<std::size_t>::max() - kEntriesOffset) / sizeof(cv_uac_group_entry);
+    const bool too_many = count > kMaxCount || count > std::numeric_limits<std::uint32_t>::max();
+    const std::size_t bytes = too_many ? std::numeric_limits<std::size_t>::max()
+                                       : kEntriesOffset + count * sizeof(cv_uac_group_entry);
+    void *memory = too_many ? nullptr : CV_UAC_MALLOC(bytes, nullptr);
+    if (!memory) {
+        cv_log_error(
+            "Unable to allocate master group set.  Bytes needed = %zu.  Group cross referencing "
+            "will fail.",
+            bytes);
+        return CV_E_NO_MEMORY;
+    }
+    auto *groups = static_cast<cv_uac_master_group_set *>(memory);
+    groups->entries =
+        reinterpret_cast<cv_uac_group_entry *>(static_cast<char *>(memory) + kEntriesOffset);
+    groups->count = 0;
+
+    for_each_group(set, [&](xmlNode *group) {
+        const char *name = name_of(group);
+        if (!name) {
+            cv_log_error("Nameless group found in conf file.  Can not possibly have any members!");
+            return;
+        }
+        if (groups->count == count) return;
+        cv_uac_group_entry &entry = groups->entries[groups->count++];
+        (void)cv_trimmed_str_to(entry.name, name, sizeof entry.name, nullptr);
+        entry.realm[0] = '\0';
+        if (const char *realm = realm_name_of(group))
+            (void)cv_trimmed_str_to(entry.realm, realm, sizeof entry.realm, nullptr);
+        entry.precedence = precedence_of(group);
+        entry.node = group;
+    });
+
+    std::stable_sort(groups->entries, groups->entries + groups->count,
+                     [](const cv_uac_group_entry &a, const cv_uac_group_entry &b) {
+                         return a.precedence < b.precedence;
+                     });
+    *built = groups;
+    return CV_OK;
+}
+
+}  // namespace
+
+cv_status cv_uac_select_master_conf_file_set(const cv_uac_conf_set *set) {
+    uac_framework_state &s = uac_state();
+    cv_uac_master_group_set *previous = s.master_groups;
+    s.master_groups = nullptr;
+    s.master_groups_source = nullptr;
+
+    cv_uac_master_group_set *groups = nullptr;
+    const cv_status status = set ? build_master_group_set(set, &groups) : CV_OK;
+    s.master_groups = groups;
+    s.master_groups_source = groups ? set : nullptr;
+    // The providers let go of the previous set before it is freed.
+    if (groups || previous) uac_hand_groups_to_providers(groups);
+    cv_uac_free(previous);
+    return status;
+}
+
+const cv_uac_master_group_set *cv_uac_get_master_group_set() { return uac_state().master_groups; }

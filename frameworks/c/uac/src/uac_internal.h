@@ -1,0 +1,37 @@
+// Process-wide state of the framework's start and end, shared by the
+// sources of cv_uac.h: the start count, the global variables, the group
+// providers, the clean-up stack and the master group set.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "uac/cv_uac.h"
+
+struct uac_cleanup_entry {
+    cv_uac_cleanup_function function;
+    void *argument;
+    uac_cleanup_entry *next;  /* the entry pushed before this one */
+};
+
+struct uac_framework_state {
+    std::int32_t init_count = 0;
+    cv_btree *global_variables = nullptr;
+    cv_uac_group_provider *providers = nullptr;
+    /* The link where the next provider goes: &providers or the last
+     * provider's `next`. */
+    cv_uac_group_provider **provider_tail = &providers;
+    uac_cleanup_entry *cleanups = nullptr;
+    cv_uac_master_group_set *master_groups = nullptr;
+    /* The conf set the master group set points into. */
+    const cv_uac_conf_set *master_groups_source = nullptr;
+    std::atomic<std::int32_t> config_objects{0};
+};
+
+uac_framework_state &uac_state();
+
+/* Hands `groups` (null: an empty set) to every provider in list order. */
+void uac_hand_groups_to_providers(const cv_uac_master_group_set *groups);
+
+/* Frees the master group set after telling the providers there is none. */
+void uac_discard_master_group_set();
