@@ -196,11 +196,4 @@ TEST_F(UacInit, CleanUpsRunAtTheLastEndLastPushedFirst) {
     EXPECT_EQ(cleaned, (std::vector<int>{3, 2, 1}));
 }
 
-TEST(UacObjectCount, CountsUpAndDown) {
-    const std::int32_t before = cv_uac_config_object_count();
-    EXPECT_EQ(cv_uac_config_object_count_add(2), before + 2);
-    EXPECT_EQ(cv_uac_config_object_count_add(-2), before);
-    EXPECT_EQ(cv_uac_config_object_count(), before);
-}
-
 }  // namespace

@@ -12,8 +12,9 @@
 // short_hostname), the rule functions of cv_uac_fitness.h, the list of
 // group providers that tell which configured groups a user belongs to, the
 // master group set handed to them, and a stack of clean-up calls that other
-// parts of the framework push.  None of it is locked: start, end, loading
-// and selection run on one thread.
+// parts of the framework push.  Sets are loaded, searched and released while
+// the framework is up.  None of it is locked: start, end, loading and
+// selection run on one thread.
 #pragma once
 
 #include <libxml/tree.h>
