@@ -1,0 +1,94 @@
+// The small config classes that hang off a user: `trunk` (a bandwidth pool
+// that transfers join by id) and `logging` (log level, directory and size
+// for a named logging class), with the ways their elements are found in a
+// configuration.
+//
+// Each class's options are listed once, in its catalogue file
+// (cv_uac_trunk_options.def, cv_uac_logging_options.def); the value fields
+// of the structs below and the class's catalogue table are both generated
+// from that list.  Objects are config objects (cv_uac_config.h): release
+// them with cv_uac_config_release(&x->object).
+#pragma once
+
+#include <libxml/tree.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "uac/cv_uac.h"
+#include "uac/cv_uac_config.h"
+
+struct cv_btree;
+
+/* The `trunk` class: flags 0x80, no validate, build or change rule. */
+inline constexpr std::uint32_t CV_UAC_TRUNK_CLASS_FLAGS = 0x80;
+extern cv_uac_class cv_uac_trunk_class;
+
+inline constexpr std::size_t CV_UAC_TRUNK_OPTION_COUNT = 0
+#define CV_UAC_OPTION(key, type, path, default_text, lookup) +1
+#include "uac/cv_uac_trunk_options.def"
+#undef CV_UAC_OPTION
+    ;
+
+struct cv_uac_trunk {
+    cv_uac_config_object object;
+#define CV_UAC_OPTION(key, type, path, default_text, lookup) cv_uac_value_##type key;
+#include "uac/cv_uac_trunk_options.def"
+#undef CV_UAC_OPTION
+    cv_uac_option_words<CV_UAC_TRUNK_OPTION_COUNT> words;
+};
+
+/* Loads the trunk of id `id` into `*trunk`: the `trunks/trunk` elements at
+ * the configuration's root whose `id` child reads as the number `id` (the
+ * best of them by fitness gives each option).  Without such an element, or
+ * without a configuration, the trunk holds the defaults (trunk_capacity
+ * 50000, trunk_on false).  0; 22 for a null `trunk`; the loader's status
+ * otherwise (cv_uac_config_load). */
+[[nodiscard]] cv_status cv_uac_get_trunk(const cv_uac_conf_set *set, std::uint32_t id,
+                                         cv_uac_trunk **trunk);
+
+/* The trunk class's defaults object (never released), or null when it
+ * cannot be built.  Stands in for a trunk that cannot be created. */
+cv_uac_trunk *cv_uac_trunk_defaults();
+
+/* The `logging` class: flags 0x80000, no validate, build or change rule. */
+inline constexpr std::uint32_t CV_UAC_LOGGING_CLASS_FLAGS = 0x80000;
+extern cv_uac_class cv_uac_logging_class;
+
+/* Most logging elements one logging object is read from. */
+inline constexpr std::size_t CV_UAC_LOGGING_MAX_SELECTED = 63;
+
+/* Name of the variable that gives the wanted logging class. */
+inline constexpr const char *CV_UAC_LOGGING_CLASS_VARIABLE = "logging_class";
+
+inline constexpr std::size_t CV_UAC_LOGGING_OPTION_COUNT = 0
+#define CV_UAC_OPTION(key, type, path, default_text, lookup) +1
+#include "uac/cv_uac_logging_options.def"
+#undef CV_UAC_OPTION
+    ;
+
+struct cv_uac_logging {
+    cv_uac_config_object object;
+#define CV_UAC_OPTION(key, type, path, default_text, lookup) cv_uac_value_##type key;
+#include "uac/cv_uac_logging_options.def"
+#undef CV_UAC_OPTION
+    cv_uac_option_words<CV_UAC_LOGGING_OPTION_COUNT> words;
+};
+
+/* Selects the logging elements for the logging class `class_name` and loads
+ * the logging object from them into `*logging`.  The wanted name is
+ * `class_name`, else the variable "logging_class" of `variables`, else "".
+ * Candidates are the `logging` elements under `entries` (a null-terminated
+ * list, may be null), then the `logging/log_setting` elements at the root of
+ * `set` (may be null).  A candidate is selected when one of the ";"-separated
+ * parts of its `classes` (default "*") matches the wanted name as a wildcard
+ * pattern (cv_wildcard_match: case-sensitive); at most
+ * CV_UAC_LOGGING_MAX_SELECTED are selected, in candidate order, and the
+ * object is read from them in that order (`variables` merged into its
+ * variables).  With none selected it holds the defaults.  A candidate whose
+ * `classes` cannot be copied is skipped ("Logging application list.  This
+ * one will be ignored.").  0; 22 for a null `logging`; the loader's status
+ * otherwise. */
+[[nodiscard]] cv_status cv_uac_get_logging(const cv_uac_conf_set *set, const char *class_name,
+                                           cv_btree *variables, xmlNode *const *entries,
+                                           cv_uac_logging **logging);
