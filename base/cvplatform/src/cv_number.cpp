@@ -81,7 +81,11 @@ cv_status cv_str_to_i64(const char *text, std::int64_t *value, const char **end)
     return CV_OK;
 }
 
-cv_status cv_str_to_i32(const char *text, std::int32_t *value, const char **end) {
+namespace {
+
+// Reads a 64-bit integer and narrows it to T: 122 when it does not fit.
+template <typename T>
+cv_status read_narrowed(const char *text, T *value, const char **end) {
     if (value == nullptr) {
         if (end != nullptr) *end = text;
         return CV_E_INVALID;
@@ -89,24 +93,21 @@ cv_status cv_str_to_i32(const char *text, std::int32_t *value, const char **end)
     std::int64_t wide = 0;
     const cv_status status = cv_str_to_i64(text, &wide, end);
     if (status != CV_OK) return status;
-    if (wide < std::numeric_limits<std::int32_t>::min() ||
-        wide > std::numeric_limits<std::int32_t>::max())
+    if (wide < static_cast<std::int64_t>(std::numeric_limits<T>::min()) ||
+        wide > static_cast<std::int64_t>(std::numeric_limits<T>::max()))
         return CV_E_BUFFER_TOO_SMALL;
-    *value = static_cast<std::int32_t>(wide);
+    *value = static_cast<T>(wide);
     return CV_OK;
 }
 
+}  // namespace
+
+cv_status cv_str_to_i32(const char *text, std::int32_t *value, const char **end) {
+    return read_narrowed(text, value, end);
+}
+
 cv_status cv_str_to_u32(const char *text, std::uint32_t *value, const char **end) {
-    if (value == nullptr) {
-        if (end != nullptr) *end = text;
-        return CV_E_INVALID;
-    }
-    std::int64_t wide = 0;
-    const cv_status status = cv_str_to_i64(text, &wide, end);
-    if (status != CV_OK) return status;
-    if (wide < 0 || wide > std::numeric_limits<std::uint32_t>::max()) return CV_E_BUFFER_TOO_SMALL;
-    *value = static_cast<std::uint32_t>(wide);
-    return CV_OK;
+    return read_narrowed(text, value, end);
 }
 
 std::int32_t cv_atoi(const char *text) {

@@ -110,6 +110,28 @@ void free_string(void *value, const void *default_value);
 cv_status warn_conversion(cv_uac_warning **warnings, const char *text, const xmlNode *element,
                           const char *reason);
 
+/* Reads an element of the rate or time syntax: its trimmed text, "CV_NULL"
+ * leaving the value as it is, names of the lookup list translated, then
+ * `parse(source, &parsed, &status)`; a refusal keeps the value and becomes a
+ * conversion warning. */
+template <typename T, typename Parse>
+cv_status read_translated(xmlNode *element, const char *lookup, void *value,
+                          cv_uac_warning **warnings, Parse parse) {
+    if (!element || !value) return CV_E_INVALID;
+    char text[CV_UAC_TRIMMED_TEXT_SIZE];
+    trimmed_element_text(element, text);
+    if (is_null_marker(text)) return CV_OK;
+    char translated[CV_UAC_VALUE_TEXT_SIZE];
+    const char *source =
+        translate(text, split_lookup(lookup, true).pairs, translated, sizeof translated);
+    cv_status status = CV_OK;
+    T parsed{};
+    if (const char *reason = parse(source, &parsed, &status))
+        return warn_conversion(warnings, text, element, reason);
+    *static_cast<T *>(value) = parsed;
+    return CV_OK;
+}
+
 // The operations of each type.
 #define CV_UAC_TYPE_OPERATIONS(prefix)                                                       \
     cv_status prefix##_read(xmlNode *element, const char *lookup, void *value,               \

@@ -84,19 +84,12 @@ const char *parse_bps(std::string_view text, bool power2, std::uint64_t *value, 
 
 cv_status bps_read(xmlNode *element, const char *lookup, void *value, cv_uac_warning **warnings,
                    cv_btree *) {
-    if (!element || !value) return CV_E_INVALID;
-    char text[CV_UAC_TRIMMED_TEXT_SIZE];
-    trimmed_element_text(element, text);
-    if (is_null_marker(text)) return CV_OK;
-    char translated[CV_UAC_VALUE_TEXT_SIZE];
-    const char *source =
-        translate(text, split_lookup(lookup, true).pairs, translated, sizeof translated);
-    cv_status status = CV_OK;
-    std::uint64_t parsed = 0;
-    if (const char *reason = parse_bps(source, lookup_selects_power2(lookup), &parsed, &status))
-        return warn_conversion(warnings, text, element, reason);
-    *static_cast<std::uint64_t *>(value) = parsed;
-    return CV_OK;
+    const bool power2 = lookup_selects_power2(lookup);
+    return read_translated<std::uint64_t>(
+        element, lookup, value, warnings,
+        [power2](const char *source, std::uint64_t *parsed, cv_status *status) {
+            return parse_bps(source, power2, parsed, status);
+        });
 }
 
 cv_status bps_check(const char *text, const char *lookup, const char **message) {

@@ -190,19 +190,11 @@ const char *parse_time(std::string_view text, cv_uac_time *value, cv_status *sta
 
 cv_status time_read(xmlNode *element, const char *lookup, void *value, cv_uac_warning **warnings,
                     cv_btree *) {
-    if (!element || !value) return CV_E_INVALID;
-    char text[CV_UAC_TRIMMED_TEXT_SIZE];
-    trimmed_element_text(element, text);
-    if (is_null_marker(text)) return CV_OK;
-    char translated[CV_UAC_VALUE_TEXT_SIZE];
-    const char *source =
-        translate(text, split_lookup(lookup, true).pairs, translated, sizeof translated);
-    cv_status status = CV_OK;
-    cv_uac_time parsed{};
-    if (const char *reason = parse_time(source, &parsed, &status))
-        return warn_conversion(warnings, text, element, reason);
-    *static_cast<cv_uac_time *>(value) = parsed;
-    return CV_OK;
+    return read_translated<cv_uac_time>(
+        element, lookup, value, warnings,
+        [](const char *source, cv_uac_time *parsed, cv_status *status) {
+            return parse_time(source, parsed, status);
+        });
 }
 
 cv_status time_check(const char *text, const char *lookup, const char **message) {
