@@ -207,7 +207,7 @@ cv_status cv_uac_xml_tree_create(cv_uac_heap *heap, cv_uac_xml_tree **tree) {
 
 cv_status cv_uac_xml_tree_add(cv_uac_xml_tree *tree, const std::int32_t *path, const char *text,
                               const char *comment) {
-    if (!tree || !path || !text || path[0] == PARSE_XML_END) return CV_E_INVALID;
+    if (!tree || !path || path[0] == PARSE_XML_END) return CV_E_INVALID;
     for (const std::int32_t *tag = path; *tag != PARSE_XML_END; ++tag)
         if (*tag <= PARSE_XML_TAG_Move_Up_to_Parent || *tag >= PARSE_XML_TAG_COUNT)
             return CV_E_INVALID;
@@ -232,10 +232,12 @@ cv_status cv_uac_xml_tree_add(cv_uac_xml_tree *tree, const std::int32_t *path, c
         }
         node = child;
     }
-    const char *stored =
-        node->text ? joined(tree->heap, node->text, text) : cv_uac_heap_strdup(tree->heap, text);
-    if (!stored) return CV_E_NO_MEMORY;
-    node->text = stored;
+    if (text) {
+        const char *stored = node->text ? joined(tree->heap, node->text, text)
+                                        : cv_uac_heap_strdup(tree->heap, text);
+        if (!stored) return CV_E_NO_MEMORY;
+        node->text = stored;
+    }
     if (comment && comment[0]) {
         node->comment = cv_uac_heap_strdup(tree->heap, comment);
         if (!node->comment) return CV_E_NO_MEMORY;

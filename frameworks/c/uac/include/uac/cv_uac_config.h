@@ -456,11 +456,12 @@ struct cv_uac_xml_tree;
  * memory. */
 [[nodiscard]] cv_status cv_uac_xml_tree_create(cv_uac_heap *heap, cv_uac_xml_tree **tree);
 
-/* Stores `text` (and `comment`, may be null or empty) at `path` (tag
- * numbers ended by PARSE_XML_END), creating the nodes on the way and
- * recording each tag in the tree's tag order the first time it is met.  A
- * text for a node that has one is appended to it.  0; 22 for null
- * arguments, an empty path or a tag outside the tag table; 8 out of memory. */
+/* Stores `text` (may be null: none) and `comment` (may be null or empty) at
+ * `path` (tag numbers ended by PARSE_XML_END), creating the nodes on the way
+ * and recording each tag in the tree's tag order the first time it is met.
+ * A text for a node that has one is appended to it; a comment replaces the
+ * node's.  0; 22 for a null tree or path, an empty path or a tag outside the
+ * tag table (tag 0 included: a tree only goes down); 8 out of memory. */
 [[nodiscard]] cv_status cv_uac_xml_tree_add(cv_uac_xml_tree *tree, const std::int32_t *path,
                                             const char *text, const char *comment);
 
