@@ -78,7 +78,8 @@ bool port_accepts(int port) {
 /* The server, its accounts and keys: set up once for the suite. */
 class ssh_site {
 public:
-    std::string skip_reason;
+    std::string skip_reason;  /* what this machine lacks: the tests are skipped */
+    std::string failure;      /* what went wrong setting up: the tests fail */
     e2e::installation inst;
     fs::path dir;  /* keys, configuration, logs */
     int port = 0;
@@ -100,7 +101,7 @@ public:
                 skip_reason = std::string(tool) + " is not installed (package openssh-server)";
                 return;
             }
-        skip_reason = set_up();
+        failure = set_up();
     }
 
     ~ssh_site() {
@@ -190,7 +191,19 @@ private:
         e2e::write_file(dir / "keys" / user[shell_forced], plain);
         e2e::write_file(dir / "keys" / user[bash_key_forced], key_command + plain);
 
-        port = free_loopback_port();
+        // A port that another program takes between the choice and sshd's
+        // bind makes sshd exit at once: try again with another one.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            port = free_loopback_port();
+            write_config(shell);
+            const run_result check = tool({sshd_program, "-t", "-f", (dir / "sshd_config").string()});
+            if (check.status != 0) return "sshd rejects the test configuration: " + check.err;
+            if (start_sshd()) return "";
+        }
+        return "sshd did not start: " + e2e::read_file(dir / "sshd.log");
+    }
+
+    void write_config(const std::string &shell) const {
         e2e::write_file(dir / "sshd_config",
                         "Port " + std::to_string(port) + "\n"
                         "ListenAddress 127.0.0.1\n"
@@ -204,9 +217,11 @@ private:
                         "AllowUsers " + user[0] + " " + user[1] + " " + user[2] + " " + user[3] + "\n"
                         "Match User " + user[bash_forced] + "," + user[shell_forced] + "\n"
                         "    ForceCommand " + shell + " -t\n");
-        const run_result check = tool({sshd_program, "-t", "-f", (dir / "sshd_config").string()});
-        if (check.status != 0) return "sshd rejects the test configuration: " + check.err;
+    }
 
+    /* Starts sshd and waits until it listens; false (and no sshd) when it
+     * ended instead. */
+    bool start_sshd() {
         sshd = fork();
         if (sshd == 0) {
             const int log = open((dir / "sshd.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -215,10 +230,18 @@ private:
                   static_cast<char *>(nullptr));
             _exit(127);
         }
-        for (int i = 0; i < 100 && !port_accepts(port); ++i)
+        for (int i = 0; i < 100; ++i) {
+            if (waitpid(sshd, nullptr, WNOHANG) == sshd) {
+                sshd = -1;
+                return false;
+            }
+            if (port_accepts(port)) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (!port_accepts(port)) return "sshd did not start: " + e2e::read_file(dir / "sshd.log");
-        return "";
+        }
+        kill(sshd, SIGTERM);
+        waitpid(sshd, nullptr, 0);
+        sshd = -1;
+        return false;
     }
 };
 
@@ -233,6 +256,7 @@ protected:
     }
     void SetUp() override {
         if (!site->skip_reason.empty()) GTEST_SKIP() << site->skip_reason;
+        ASSERT_TRUE(site->failure.empty()) << site->failure;
     }
 };
 
