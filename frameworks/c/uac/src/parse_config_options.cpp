@@ -169,7 +169,11 @@ cv_uac_config_object *construct(cv_uac_class *cls, bool permanent) {
 bool last_hold_released(cv_uac_config_object *object, bool *mutex_held) {
     cv_uac_object_header &header = object->header;
     *mutex_held = false;
-    if (header.dying || !header.in_use) return true;
+    // A dying object is being destroyed further up the stack (a release
+    // hook or child reached it again): destroying it here too would free it
+    // twice.
+    if (header.dying) return false;
+    if (!header.in_use) return true;
     // A failed acquire means this thread already holds the mutex: the
     // object is in use further up the stack and must not be freed.
     if (cv_mutex_acquire(&header.mutex) != CV_OK) return false;
@@ -427,6 +431,9 @@ cv_uac_generic_entry *entry_by_name(cv_uac_config_object *object, const char *na
 cv_status set_entry(cv_uac_config_object *object, cv_uac_generic_entry *entry, const char *text,
                     cv_uac_warning **warnings, const char **applied) {
     if (applied) *applied = nullptr;
+    // The defaults object's values are shared by every object of its class:
+    // replacing one would free what the others still point at.
+    if (object->header.permanent) return CV_E_INVALID;
     if (text[0] == '?') {
         if (const char *colon = std::strchr(text, ':')) {
             const bool negate = text[1] == '!';

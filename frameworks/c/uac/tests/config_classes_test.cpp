@@ -64,9 +64,12 @@ struct selection_case {
 TEST(logging_selection, a_pattern_or_a_plain_name_selects_case_sensitively) {
     loaded_conf conf(config_fixture("logging.conf"));
     const selection_case cases[] = {
-        {"cvcp4", 2, 20, "/var/log/transfers"}, {"cvcp", 2, 20, "/var/log/transfers"},
-        {"sync", 2, 20, "/var/log/transfers"},  {"Sync", 0, 30, nullptr},
-        {"syncd", 0, 30, nullptr},              {"xcvcp", 0, 30, nullptr},
+        {"cvcp4", 2, 20, "/var/log/transfers"},
+        {"cvcp", 2, 20, "/var/log/transfers"},
+        {"sync", 2, 20, "/var/log/transfers"},
+        {"Sync", 0, 30, nullptr},
+        {"syncd", 0, 30, nullptr},
+        {"xcvcp", 0, 30, nullptr},
     };
     for (const selection_case &c : cases) {
         SCOPED_TRACE(c.wanted);
@@ -81,9 +84,8 @@ TEST(logging_selection, a_pattern_or_a_plain_name_selects_case_sensitively) {
 
 TEST(logging_selection, the_entries_own_settings_come_before_the_servers) {
     loaded_conf conf(config_fixture("logging.conf"));
-    xmlNode *user = parse_xml_get_first_matching_node_args(conf.set->roots, nullptr,
-                                                           PARSE_XML_TAG_users, PARSE_XML_TAG_user,
-                                                           PARSE_XML_END);
+    xmlNode *user = parse_xml_get_first_matching_node_args(
+        conf.set->roots, nullptr, PARSE_XML_TAG_users, PARSE_XML_TAG_user, PARSE_XML_END);
     xmlNode *entries[] = {user, nullptr};
     test_variables variables{{"logging_class", "sync"}};
     cv_uac_logging *read = nullptr;

@@ -20,17 +20,15 @@ struct warnings_list {
 };
 
 TEST(config_class, set_up_inherits_empty_slots_and_derives_tables_from_the_catalogue) {
-    ASSERT_EQ(cv_uac_class_init(&test_class), 0u);
-    EXPECT_EQ(test_class.flags, 0x4u | CV_UAC_BASE_CLASS_FLAGS);
-    EXPECT_EQ(test_class.set_by_name, cv_uac_base_class.set_by_name);
-    EXPECT_EQ(test_class.serialize, cv_uac_base_class.serialize);
-    EXPECT_EQ(test_class.on_change, &test_on_change);  // a slot the class fills stays its own
-    EXPECT_NE(test_class.class_init, &cv_uac_class_init);
-    EXPECT_EQ(test_class.class_init(&test_class), 0u);
-    EXPECT_EQ(test_class.flags, 0x4u | CV_UAC_BASE_CLASS_FLAGS);  // no second set-up
-
     ASSERT_EQ(cv_uac_class_init(&cv_uac_trunk_class), 0u);
     EXPECT_EQ(cv_uac_trunk_class.flags, 0x90u);
+    EXPECT_EQ(cv_uac_trunk_class.set_by_name, cv_uac_base_class.set_by_name);
+    EXPECT_NE(cv_uac_trunk_class.class_init, &cv_uac_class_init);  // now a no-op
+    EXPECT_EQ(cv_uac_class_init(&cv_uac_trunk_class), 0u);
+    EXPECT_EQ(cv_uac_trunk_class.flags, 0x90u);
+    ASSERT_EQ(cv_uac_class_init(&test_class), 0u);
+    EXPECT_EQ(test_class.on_change, &test_on_change);  // a slot the class fills stays its own
+
     const cv_uac_override_row *rows = cv_uac_trunk_class.override_table;
     std::size_t count = 0;
     while (rows[count].name) ++count;
@@ -42,21 +40,15 @@ TEST(config_class, set_up_inherits_empty_slots_and_derives_tables_from_the_catal
     EXPECT_EQ(cv_uac_trunk_class.path_table[2].path[1], PARSE_XML_END);
 }
 
-TEST(config_defaults, hold_every_default_text_parsed_once) {
-    cv_uac_trunk *trunk = cv_uac_trunk_defaults();
-    ASSERT_NE(trunk, nullptr);
-    EXPECT_EQ(trunk, cv_uac_trunk_defaults());
-    ASSERT_NE(trunk->trunk_capacity, nullptr);
-    EXPECT_STREQ(trunk->trunk_capacity->ranges_text, "50000");
-    EXPECT_EQ(trunk->trunk_on, 0);
-    EXPECT_EQ(trunk->trunk_name, nullptr);
-
+TEST(config_defaults, hold_every_default_text_parsed_by_its_type) {
     held<test_object> test(test_conf("").load());
     ASSERT_NE(test.object, nullptr);
     EXPECT_EQ(test->session_timeout_sec, 60u);
     EXPECT_EQ(test->priority, 4);
     EXPECT_STREQ(test->transfer_in_value, "allow");
     const cv_uac_generic_entry *priority = entry_of(test.base(), "priority");
+    EXPECT_EQ(priority->default_value,
+              &reinterpret_cast<test_object *>(cv_uac_class_defaults(&test_class))->priority);
     EXPECT_STREQ(priority->lookup_display, "\"any:0;high:3;fair:4\"");
     EXPECT_STREQ(entry_of(test.base(), "name")->lookup_display, "CV_NULL");
     EXPECT_STREQ(priority->description, "0");
@@ -106,11 +98,24 @@ TEST(config_object, last_holder_frees_the_object_and_the_counts_follow) {
     EXPECT_EQ(trunk->object.header.lock_count, 2);
     cv_uac_config_release(&trunk->object);
     EXPECT_EQ(trunk->object.header.lock_count, 1);  // still alive
-    cv_uac_config_release(&trunk->object);            // freed: the sanitizer build checks it
+    cv_uac_config_release(&trunk->object);          // freed: the sanitizer build checks it
     EXPECT_EQ(cv_uac_config_object_count(), before);
 
-    cv_uac_config_release(&cv_uac_trunk_defaults()->object);  // defaults are never released
-    EXPECT_STREQ(cv_uac_trunk_defaults()->trunk_capacity->ranges_text, "50000");
+    // Defaults objects are shared: never released, never overridden.
+    cv_uac_trunk *defaults = cv_uac_trunk_defaults();
+    cv_uac_config_release(&defaults->object);
+    EXPECT_EQ(cv_uac_config_set_by_name(&defaults->object, "trunk_name", "x", nullptr), 22u);
+    EXPECT_STREQ(defaults->trunk_capacity->ranges_text, "50000");
+    EXPECT_EQ(defaults->trunk_name, nullptr);
+}
+
+TEST(config_object, an_object_reached_again_while_dying_is_freed_once) {
+    const std::int32_t before = cv_uac_config_object_count();
+    held<test_object> test(test_conf("").load());
+    test->object.child = test.base();  // its destruction releases it again
+    cv_uac_config_release(test.base());
+    test.object = nullptr;  // freed once: the sanitizer build checks it
+    EXPECT_EQ(cv_uac_config_object_count(), before);
 }
 
 TEST(config_object, a_holder_count_below_one_is_logged_and_the_object_freed) {
@@ -131,7 +136,7 @@ struct conditional_case {
 
 TEST(config_override, a_condition_applies_the_override_only_when_it_holds) {
     const conditional_case cases[] = {
-        {"?60:120", 120, true}, {"?61:120", 60, false}, {"?!60:120", 60, false},
+        {"?60:120", 120, true},  {"?61:120", 60, false}, {"?!60:120", 60, false},
         {"?!61:120", 120, true}, {"?:120", 60, false},
     };
     cv_log_debug_enabled = 1;
@@ -176,7 +181,7 @@ TEST(config_override, a_string_list_override_replaces_the_whole_list) {
 }
 
 struct refusal_case {
-    const char *name;    // null: by index
+    const char *name;  // null: by index
     std::int32_t index;
     const char *text;
     cv_status status;
@@ -188,8 +193,7 @@ TEST(config_override, refusals_keep_the_previous_value_and_say_why) {
     const refusal_case cases[] = {
         {"nickname", 0, "x", 22, "test objects have no member named nickname"},
         {nullptr, 8, "x", 22, "Option index 8 is too high for a test.  Can't be greater than 8."},
-        {nullptr, -1, "x", 22,
-         "Option index -1 is too high for a test.  Can't be greater than 8."},
+        {nullptr, -1, "x", 22, "Option index -1 is too high for a test.  Can't be greater than 8."},
         {"name", 0, "<b>", 22, "Override string \"<b>\" breaks XML"},
         {"session_timeout_sec", 0, "12x", CV_E_UAC_PARSE,
          "Invalid value passed to CONF: \"12x\" (Malformed numeric.  Invalid characters after the "
@@ -200,7 +204,8 @@ TEST(config_override, refusals_keep_the_previous_value_and_say_why) {
     for (const refusal_case &c : cases) {
         SCOPED_TRACE(c.warning);
         held<test_object> test(
-            test_conf("<user><name>alice</name><session_timeout_sec>90</session_timeout_sec></user>")
+            test_conf(
+                "<user><name>alice</name><session_timeout_sec>90</session_timeout_sec></user>")
                 .load());
         warnings_list warnings;
         const cv_status status =
@@ -247,8 +252,8 @@ TEST(config_override, checks_and_conversions_go_by_the_options_row) {
     EXPECT_EQ(cls->check_override_by_name(test.base(), "nickname", "1", &message), 22u);
 
     char xml[CV_UAC_VALUE_TEXT_SIZE];
-    ASSERT_EQ(cls->override_to_xml_by_name(test.base(), "cvshell_commands", ",a,b", xml, sizeof xml),
-              0u);
+    ASSERT_EQ(
+        cls->override_to_xml_by_name(test.base(), "cvshell_commands", ",a,b", xml, sizeof xml), 0u);
     EXPECT_STREQ(xml, "<command>a</command><command>b</command>");
     EXPECT_EQ(cls->override_to_xml_by_name(test.base(), "nickname", "a", xml, sizeof xml), 22u);
     EXPECT_STREQ(xml, "");

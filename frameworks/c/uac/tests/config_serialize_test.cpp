@@ -243,11 +243,11 @@ TEST(config_conf_d, an_override_file_holds_the_options_path_under_the_class_elem
     conf_folder folder;
     held<test_object> test(test_conf("").load());
     ASSERT_EQ(cv_uac_config_write_conf_d_override(test.base(), nullptr, nullptr,
-                                                  "transfer_in_value", "deny",
-                                                  folder.main.c_str()),
+                                                  "transfer_in_value", "deny", folder.main.c_str()),
               0u);
     EXPECT_STREQ(test->transfer_in_value, "deny");
-    EXPECT_EQ(entries_of(folder.conf_d()), (std::vector<std::string>{"test_transfer_in_value.conf"}));
+    EXPECT_EQ(entries_of(folder.conf_d()),
+              (std::vector<std::string>{"test_transfer_in_value.conf"}));
     EXPECT_EQ(read_file(folder.conf_d("test_transfer_in_value.conf")),
               "<CONF version=\"2\">\n"
               "   <test>\n"
@@ -256,10 +256,10 @@ TEST(config_conf_d, an_override_file_holds_the_options_path_under_the_class_elem
               "</CONF>\n");
 
     // A condition decides; the file holds the text after it.
-    ASSERT_EQ(cv_uac_config_write_conf_d_override(test.base(), nullptr, nullptr,
-                                                  "session_timeout_sec", "?60:120",
-                                                  folder.main.c_str()),
-              0u);
+    ASSERT_EQ(
+        cv_uac_config_write_conf_d_override(test.base(), nullptr, nullptr, "session_timeout_sec",
+                                            "?60:120", folder.main.c_str()),
+        0u);
     EXPECT_NE(read_file(folder.conf_d("test_session_timeout_sec.conf"))
                   .find("<session_timeout_sec>120</session_timeout_sec>"),
               std::string::npos);
@@ -327,9 +327,8 @@ TEST(config_conf_d, an_override_that_cannot_be_written_changes_nothing) {
     EXPECT_EQ(cv_uac_config_write_conf_d_override(test.base(), nullptr, nullptr, "nickname", "x",
                                                   folder.main.c_str()),
               22u);
-    EXPECT_EQ(cv_uac_config_write_conf_d_override(test.base(), nullptr, nullptr,
-                                                  "session_timeout_sec", "12x",
-                                                  folder.main.c_str()),
+    EXPECT_EQ(cv_uac_config_write_conf_d_override(
+                  test.base(), nullptr, nullptr, "session_timeout_sec", "12x", folder.main.c_str()),
               CV_E_UAC_PARSE);
     EXPECT_EQ(entries_of(folder.conf_d()), (std::vector<std::string>{"test_name.conf"}));
 }

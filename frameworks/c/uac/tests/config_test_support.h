@@ -47,7 +47,8 @@ struct held {
 /* Owns a configuration set. */
 struct loaded_conf {
     cv_uac_conf_set *set;
-    explicit loaded_conf(const std::string &path_or_text, std::uint32_t flags = CV_UAC_LOAD_NO_CONF_D)
+    explicit loaded_conf(const std::string &path_or_text,
+                         std::uint32_t flags = CV_UAC_LOAD_NO_CONF_D)
         : set(cv_uac_load_conf_file(path_or_text.c_str(), flags)) {}
     ~loaded_conf() { (void)cv_uac_release_conf_file_set(set); }
     loaded_conf(const loaded_conf &) = delete;
@@ -56,15 +57,14 @@ struct loaded_conf {
 
 // ---- the class `test` ----------------------------------------------------
 
-#define TEST_CLASS_OPTIONS(X)                                                       \
-    X(name, trimmed_char_ptr, (name), CV_NULL, CV_NULL)                             \
-    X(session_timeout_sec, u_int32_t, (session_timeout_sec), "60", CV_NULL)         \
-    X(realm, trimmed_char_ptr, (Move_Up_to_Parent, Move_Up_to_Parent, name), CV_NULL, \
-      CV_NULL)                                                                      \
-    X(cvshell_commands, string_list, (cvshell_commands), CV_NULL, "command")        \
-    X(priority, lookup, (priority), "fair", "any:0;high:3;fair:4")                  \
-    X(transfer_in_value, trimmed_char_ptr, (transfer, in, value), "allow", CV_NULL) \
-    X(transfer_out_value, trimmed_char_ptr, (transfer, out, value), "allow", CV_NULL) \
+#define TEST_CLASS_OPTIONS(X)                                                                  \
+    X(name, trimmed_char_ptr, (name), CV_NULL, CV_NULL)                                        \
+    X(session_timeout_sec, u_int32_t, (session_timeout_sec), "60", CV_NULL)                    \
+    X(realm, trimmed_char_ptr, (Move_Up_to_Parent, Move_Up_to_Parent, name), CV_NULL, CV_NULL) \
+    X(cvshell_commands, string_list, (cvshell_commands), CV_NULL, "command")                   \
+    X(priority, lookup, (priority), "fair", "any:0;high:3;fair:4")                             \
+    X(transfer_in_value, trimmed_char_ptr, (transfer, in, value), "allow", CV_NULL)            \
+    X(transfer_out_value, trimmed_char_ptr, (transfer, out, value), "allow", CV_NULL)          \
     X(token_key_INTERNAL, trimmed_char_ptr, (token), CV_NULL, CV_NULL)
 
 #define TEST_CLASS_FIELD(key, type, path, default_text, lookup) cv_uac_value_##type key;
@@ -126,8 +126,8 @@ struct test_conf {
     }
     /* A new object read from the user element (with `variables` merged). */
     test_object *load(cv_btree *variables = nullptr, std::int32_t alternates = 0) {
-        const cv_uac_load_request request{conf.set, start[0] ? start : nullptr, variables,
-                                          nullptr, alternates};
+        const cv_uac_load_request request{conf.set, start[0] ? start : nullptr, variables, nullptr,
+                                          alternates};
         cv_uac_config_object *object = nullptr;
         EXPECT_EQ(cv_uac_config_load(&test_class, &request, &object), 0u);
         return reinterpret_cast<test_object *>(object);

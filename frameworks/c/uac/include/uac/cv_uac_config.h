@@ -383,9 +383,10 @@ void cv_uac_config_hold(cv_uac_config_object *object);
 void cv_uac_config_release(cv_uac_config_object *object);
 
 /* The destroy slot of `base`, for classes to name in theirs: lets go of one
- * hold (an object already dying or not in use is destroyed at once; a
- * holder count below 1 is logged as "Invalid object lock count: %d" and the
- * object destroyed); on the last, runs the class's release hook, frees
+ * hold (an object not in use is destroyed at once, one already dying is left
+ * to the destruction under way; a holder count below 1 is logged as
+ * "Invalid object lock count: %d" and the object destroyed); on the last,
+ * runs the class's release hook, frees
  * every owned value (never the defaults' own), the alternates, the generic
  * form, the warnings, the variable tree, the child object and a duplicate's
  * configuration, then the mutex and the memory (with
@@ -393,7 +394,7 @@ void cv_uac_config_release(cv_uac_config_object *object);
 void cv_uac_config_destroy(cv_uac_config_object *object, std::uint32_t flags);
 
 /* Applies override `text` to option `name` (set_by_name) or to the option
- * at 0-based `index` (set_by_index):
+ * at 0-based `index` (set_by_index), through the object's class slots:
  *   - "?X:T" applies T only when the option's current value written as
  *     text is X, "?!X:T" only when it is not; otherwise the debug line
  *     "Override rejected.  %s is the current value for %s." and 0;
@@ -411,7 +412,8 @@ void cv_uac_config_destroy(cv_uac_config_object *object, std::uint32_t flags);
  * newest warning the reading added (28688 for a value the type refuses).
  * An unknown name gives "%s objects have no member named %s", an index out
  * of range "Option index %d is too high for a %s.  Can't be greater than
- * %zu.", both with status 22.  Warnings go to `warnings` (may be null). */
+ * %zu.", both with status 22.  A defaults object is never changed (22).
+ * Warnings go to `warnings` (may be null). */
 [[nodiscard]] cv_status cv_uac_config_set_by_name(cv_uac_config_object *object, const char *name,
                                                   const char *text, cv_uac_warning **warnings);
 [[nodiscard]] cv_status cv_uac_config_set_by_index(cv_uac_config_object *object, std::int32_t index,
