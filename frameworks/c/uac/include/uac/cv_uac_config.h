@@ -382,15 +382,15 @@ void cv_uac_config_hold(cv_uac_config_object *object);
  * it.  Null and defaults objects are ignored. */
 void cv_uac_config_release(cv_uac_config_object *object);
 
-/* The destroy slot of `base`, for classes to name in theirs: lets go of one
- * hold (an object not in use is destroyed at once, one already dying is left
- * to the destruction under way; a holder count below 1 is logged as
- * "Invalid object lock count: %d" and the object destroyed); on the last,
- * runs the class's release hook, frees
- * every owned value (never the defaults' own), the alternates, the generic
- * form, the warnings, the variable tree, the child object and a duplicate's
- * configuration, then the mutex and the memory (with
- * CV_UAC_DESTROY_KEEP_MEMORY only the header is cleared). */
+/* The destroy slot of `base`, for classes to name in theirs.  Lets go of
+ * one hold: an object not in use is destroyed at once, one already dying is
+ * left to the destruction under way, a holder count below 1 is logged as
+ * "Invalid object lock count: %d" and the object destroyed.  On the last
+ * hold it runs the class's release hook and frees every owned value (never
+ * the defaults' own), the alternates, the generic form, the warnings, the
+ * variable tree, the child object and a duplicate's configuration, then the
+ * mutex and the memory (with CV_UAC_DESTROY_KEEP_MEMORY only the header is
+ * cleared). */
 void cv_uac_config_destroy(cv_uac_config_object *object, std::uint32_t flags);
 
 /* Applies override `text` to option `name` (set_by_name) or to the option
