@@ -161,6 +161,14 @@ TEST_F(FileTest, SetModeIgnoresTheCreationMask) {
     EXPECT_EQ(cv_file_set_mode(nullptr, 0664), CV_E_INVALID);
 }
 
+TEST_F(FileTest, DirectoryFlush) {
+    EXPECT_EQ(cv_dir_flush(dir_.c_str()), CV_OK);
+    EXPECT_EQ(cv_dir_flush(at("missing").c_str()), static_cast<cv_status>(ENOENT));
+    write_file(at("plain"), "x");
+    EXPECT_EQ(cv_dir_flush(at("plain").c_str()), static_cast<cv_status>(ENOTDIR));
+    EXPECT_EQ(cv_dir_flush(nullptr), CV_E_INVALID);
+}
+
 TEST_F(FileTest, HandleArguments) {
     cv_file_handle invalid = CV_FILE_INVALID;
     char byte = 0;

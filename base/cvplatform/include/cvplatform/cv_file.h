@@ -129,6 +129,10 @@ cv_status cv_file_rename(const char *from, const char *to);
  * something else; otherwise the first failure. */
 cv_status cv_dir_create(const char *path, std::uint32_t mode, int parents);
 
+/* Flushes directory `path` to disk, so that files created, renamed or
+ * deleted in it survive a crash.  0 or the system error. */
+cv_status cv_dir_flush(const char *path);
+
 /* One-level directory listing. */
 struct cv_dir;
 

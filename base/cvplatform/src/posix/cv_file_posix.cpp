@@ -243,6 +243,19 @@ cv_status cv_file_rename(const char *from, const char *to) {
     return ::rename(old_path.data(), new_path.data()) == 0 ? CV_OK : last_error();
 }
 
+cv_status cv_dir_flush(const char *path) {
+    native_path native;
+    if (const cv_status st = to_native(path, native); st != CV_OK) return st;
+    int fd;
+    do {
+        fd = ::open(native.data(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return last_error();
+    const cv_status status = ::fsync(fd) == 0 ? CV_OK : last_error();
+    ::close(fd);
+    return status;
+}
+
 cv_status cv_dir_create(const char *path, std::uint32_t mode, int parents) {
     native_path native;
     if (const cv_status st = to_native(path, native); st != CV_OK) return st;

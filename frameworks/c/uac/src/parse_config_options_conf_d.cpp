@@ -68,8 +68,15 @@ cv_status replace_file(const char *temporary, const char *final_path, const char
     const cv_status closed = cv_file_close(&handle);
     if (status == CV_OK) status = closed;
     if (status == CV_OK) status = cv_file_rename(temporary, final_path);
-    if (status != CV_OK) (void)cv_file_delete(temporary);
-    return status;
+    if (status != CV_OK) {
+        (void)cv_file_delete(temporary);
+        return status;
+    }
+    // The rename is only durable once the folder is on disk too; the new
+    // file is in place either way, so a failure here is not reported.
+    char folder[CV_PATH_SIZE];
+    if (cv_path_get_parent(final_path, folder, sizeof folder) >= 0) (void)cv_dir_flush(folder);
+    return CV_OK;
 }
 
 /* The text an override sets, after its condition ("?X:" or "?!X:"). */
