@@ -92,3 +92,21 @@ void cv_log_close();
  * buffer or zero size, or when the executable's path cannot be had; 122
  * when the path does not fit.  `buf` is left empty on failure. */
 [[nodiscard]] cv_status cv_log_get_default_dir(char *buf, std::size_t size);
+
+/* The mark that ends a text cv_log_escape had to cut. */
+inline constexpr char CV_LOG_ESCAPE_CUT_MARK[] = "[...]";
+
+/* Writes `length` bytes of `text` (NUL bytes included) into `dst` as a piece
+ * of a log line that can neither end the line nor drive a terminal: a
+ * backslash becomes "\\", a C0 control character or DEL (bytes below 0x20
+ * and 0x7F) "\xNN", a C1 control character (U+0080 to U+009F) "\u00NN", and
+ * each byte that is not part of a well-formed UTF-8 character (strict
+ * UTF-8: no overlong forms, surrogates or values above U+10FFFF) "\xNN",
+ * with NN in upper-case hexadecimal.  Every other character is copied as it
+ * is.  The result is terminated.  When it does not fit `capacity` (the
+ * terminator included), it is cut after the last whole character or escape
+ * that leaves room for CV_LOG_ESCAPE_CUT_MARK, the mark is appended, and
+ * 28677 is returned; a capacity too small for the mark gives an empty text
+ * and 28677.  0 when the whole text fits; 22 for a null `dst` or a zero
+ * capacity, or a null `text` with a non-zero length. */
+cv_status cv_log_escape(const char *text, std::size_t length, char *dst, std::size_t capacity);
