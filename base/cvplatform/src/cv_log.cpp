@@ -41,7 +41,25 @@
 //    their next size check: up to CHECK_INTERVAL bytes and one line each.
 //  - Where the directory cannot be locked (a file system without locks) the
 //    ring is handled in the same way without the lock, and the races above
-//    are possible again.
+//    are possible again.  So it is when another account keeps the lock
+//    longer than CV_LOG_LOCK_WAIT_MS: a login waits that long at most, then
+//    goes on and says so in the log.
+//
+// The log folder is shared by every transfer account, and each entry in it
+// may have been planted by another account.  The ring is reached only by
+// bare names under a descriptor of the folder, held from the opening to the
+// close (the per-platform ring operations of cv_log_internal.h): a ring name
+// that is not a regular file this account can write (a link, a FIFO, a
+// folder, another account's private file) is passed over like a full file,
+// a new file is created exclusively with FILE_MODE, and an existing file is
+// used as it is.  Under a folder with the sticky bit a login cannot remove
+// another account's files; rotation then goes on to the next digit it can
+// use, and after one lap without a file with room it keeps the last file it
+// could open (full or not), so the line it writes is not lost.
+//
+// Every message is one line: a control byte that reaches the line writer
+// (callers escape client text with cv_log_escape before) is written as
+// "\xNN", in ordinary and in signal-time lines alike.
 //
 // Within one process the writer takes no lock (the system is single-
 // threaded); the repeat state is plain process-wide state.  The thread's
@@ -83,18 +101,20 @@ constexpr std::size_t HEADER_SIZE = 256;       // a header must fit here, termin
 constexpr std::size_t PREVIOUS_BODY_SIZE = 4352;
 constexpr std::uint64_t CHECK_INTERVAL = 65536;
 constexpr std::uint64_t MIB = 1048576;
-// Group-writable, whatever the creating session's file-creation mask: each
-// login writes the log as its own transfer account, and the accounts of one
-// server share the log folder through its group (a set-group-id folder gives
-// every new file that group).  Others may only read.
-constexpr std::uint32_t FILE_MODE = 0664;
+// A new ring file's mode, whatever the creating session's file-creation mask:
+// each login writes the log as its own transfer account, and the accounts of
+// one server share the log folder through its group (a set-group-id folder
+// gives every new file that group), so the group may append.  Nobody else
+// may read: the log holds client addresses and command lines.
+constexpr std::uint32_t FILE_MODE = 0660;
 constexpr std::uint32_t DIR_MODE = 0755;
 constexpr std::size_t NUMBERED_PATH_SIZE = CV_LOG_PATH_SIZE + 2;
 constexpr std::size_t DIR_ENTRY_SIZE = 1024;
 constexpr std::int64_t SECONDS_PER_DAY = 86400;
 
 constexpr const char *LEVEL_NAMES[] = {"ERR ", "LOG ", "DBG "};
-
+constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
+constexpr std::size_t CONTROL_ESCAPE_SIZE = 4;  // "\xNN"
 
 static_assert(LEVEL_SIZE + MESSAGE_SIZE + 2 <= BODY_SIZE);
 static_assert(BODY_CAP + 1 <= PREVIOUS_BODY_SIZE);
@@ -114,6 +134,10 @@ struct log_state {
     std::uint32_t process_id = 0;
     cv_mutex mutex{};
     std::int64_t utc_offset = 0;  // local time minus UTC in seconds, as last seen
+    cv_file_handle dir = CV_FILE_INVALID;  // the log folder, for the ring operations
+    // Said in the log once the ring open that found it is over.
+    bool lock_notice_pending = false;
+    char skip_notice[CV_LOG_PATH_SIZE + 64] = {};  // "" when none
 };
 
 log_state g_log;
@@ -190,38 +214,54 @@ bool match_numbered(std::string_view base, std::string_view entry, int *digit) {
     return true;
 }
 
-// Marks the digits of the numbered files present in `names->dir`.
+// What a listing of the log folder is looking for, and what it found.
+struct ring_listing {
+    std::string_view base;
+    bool present[CV_LOG_RING_SIZE];
+};
+
+void mark_numbered(const char *entry, void *context) {
+    auto *listing = static_cast<ring_listing *>(context);
+    int digit = 0;
+    if (match_numbered(listing->base, entry, &digit)) listing->present[digit] = true;
+}
+
+// Marks the digits of the numbered names present in the log folder.
 cv_status list_ring(const ring_names &names, bool present[CV_LOG_RING_SIZE]) {
-    cv_dir *dir = nullptr;
-    const cv_status status = cv_dir_open(names.dir, &dir);
+    ring_listing listing{names.base, {}};
+    const cv_status status = cv_log_dir_list(g_log.dir, mark_numbered, &listing);
     if (status != CV_OK) {
         char notice[NOTICE_SIZE];
         complain(notice, cv_snprintf(notice, sizeof notice, "Error opening log directory %s\n",
                                      names.dir));
         return status;
     }
-    char entry[DIR_ENTRY_SIZE];
-    for (;;) {
-        const cv_status read = cv_dir_read(dir, entry, sizeof entry);
-        if (read == CV_E_BUFFER_SPACE) continue;  // too long to be one of ours
-        if (read != CV_OK) break;
-        int digit = 0;
-        if (match_numbered(names.base, entry, &digit)) present[digit] = true;
-    }
-    (void)cv_dir_close(&dir);
+    std::copy(listing.present, listing.present + CV_LOG_RING_SIZE, present);
     return CV_OK;
 }
 
-// Opens numbered file `digit` for appending into `*file`; its path goes to
-// `name`.  22 (with the notice) when it cannot be opened.
-cv_status open_numbered(int digit, cv_file_handle *file, char *name, std::size_t size) {
-    if (cv_log_numbered_path(g_log.path, digit, name, size) != CV_OK) return CV_E_INVALID;
-    if (cv_file_open(name, file, CV_FILE_FLAGS_LOG, FILE_MODE) != CV_OK) {
-        char notice[NOTICE_SIZE];
-        complain(notice, cv_snprintf(notice, sizeof notice, "Cannot open log file: %s\n", name));
-        return CV_E_INVALID;
-    }
-    return CV_OK;
+// The bare name of ring file `digit` (names.base is the tail of the log
+// path, so it is terminated).
+bool numbered_name(const ring_names &names, int digit, char *name, std::size_t size) {
+    return cv_log_numbered_path(names.base.data(), digit, name, size) == CV_OK;
+}
+
+// Opens ring file `digit` for appending into `*file`: the status of the
+// ring open (a name that is not a regular file this account may write is
+// refused).
+cv_status open_numbered(const ring_names &names, int digit, cv_file_handle *file) {
+    *file = CV_FILE_INVALID;
+    char name[NUMBERED_PATH_SIZE];
+    if (!numbered_name(names, digit, name, sizeof name)) return CV_E_NAME_TOO_LONG;
+    return cv_log_ring_open_file(g_log.dir, name, FILE_MODE, file);
+}
+
+// Removes ring file `digit`.  A failure (the sticky bit keeps another
+// account's file) is left for the walk round the ring to cope with.
+void remove_numbered(const ring_names &names, int digit) {
+    char name[NUMBERED_PATH_SIZE];
+    if (numbered_name(names, digit, name, sizeof name))
+        (void)cv_log_ring_remove(g_log.dir, name);
 }
 
 // True when the open file has room left.  A failed size query counts as no
@@ -231,14 +271,32 @@ bool has_room(cv_file_handle *file) {
     return cv_file_stat(file, &status) == CV_OK && status.size < g_log.max_size;
 }
 
-// Points the plain log name at numbered file `name`.  Failures are ignored:
-// the numbered file is written all the same.
-void relink_plain_name(const char *name) {
-    (void)cv_file_delete(g_log.path);
-    (void)cv_file_link(name, g_log.path);
+// Points the plain log name at ring file `digit`.  Failures are ignored: the
+// numbered file is written all the same.
+void relink_plain_name(const ring_names &names, int digit) {
+    char name[NUMBERED_PATH_SIZE];
+    if (!numbered_name(names, digit, name, sizeof name)) return;
+    (void)cv_log_ring_remove(g_log.dir, names.base.data());
+    (void)cv_log_ring_link(g_log.dir, name, names.base.data());
+}
+
+// Notes, for a line of the log once the ring is open, that ring file
+// `digit` could not be used and why.
+void note_skipped(int digit, cv_status why) {
+    char path[NUMBERED_PATH_SIZE];
+    char text[256];
+    if (cv_log_numbered_path(g_log.path, digit, path, sizeof path) != CV_OK) return;
+    (void)cv_snprintf(g_log.skip_notice, sizeof g_log.skip_notice,
+                      "Cannot use log file %s, errno:%d, err desc:%s", path, static_cast<int>(why),
+                      cv_strerror(why, text, sizeof text));
 }
 
 // The ring open proper, with the ring lock held (when it could be taken).
+//
+// From the chosen digit the walk goes on to the next one while the file at
+// hand has no room or cannot be used, deleting the file after each new
+// digit, for at most one lap.  A file with room ends it; otherwise the last
+// file it could open is kept, full as it is, rather than going round again.
 cv_status ring_open_locked(const ring_names &names) {
     bool present[CV_LOG_RING_SIZE] = {};
     const cv_status listed = list_ring(names, present);
@@ -246,30 +304,51 @@ cv_status ring_open_locked(const ring_names &names) {
 
     bool fresh = false;
     int digit = cv_log_choose_digit(present, &fresh);
-    char name[NUMBERED_PATH_SIZE];
-    cv_file_handle file = CV_FILE_INVALID;
-    if (open_numbered(digit, &file, name, sizeof name) != CV_OK) return CV_E_INVALID;
-
-    // A whole lap without a file with room (files that cannot be deleted or
-    // measured) ends at the last file opened rather than going round forever.
-    for (int advances = 0; !has_room(&file) && advances < CV_LOG_RING_SIZE; ++advances) {
-        (void)cv_file_close(&file);
+    cv_file_handle file = CV_FILE_INVALID;  // a file with room, once found
+    cv_file_handle full = CV_FILE_INVALID;  // the last file opened without room
+    int full_digit = 0;
+    int refused_digit = -1;
+    cv_status refused = CV_OK;
+    for (int advances = 0;; ++advances) {
+        cv_file_handle candidate = CV_FILE_INVALID;
+        const cv_status opened = open_numbered(names, digit, &candidate);
+        if (opened == CV_OK && has_room(&candidate)) {
+            file = candidate;
+            break;
+        }
+        if (opened == CV_OK) {
+            (void)cv_file_close(&full);
+            full = candidate;
+            full_digit = digit;
+        } else if (refused_digit < 0) {
+            refused_digit = digit;
+            refused = opened;
+        }
+        if (advances == CV_LOG_RING_SIZE) break;
         digit = (digit + 1) % CV_LOG_RING_SIZE;
-        char after[NUMBERED_PATH_SIZE];
-        if (cv_log_numbered_path(g_log.path, (digit + 1) % CV_LOG_RING_SIZE, after,
-                                 sizeof after) == CV_OK)
-            (void)cv_file_delete(after);
-        if (open_numbered(digit, &file, name, sizeof name) != CV_OK) return CV_E_INVALID;
+        remove_numbered(names, (digit + 1) % CV_LOG_RING_SIZE);
         fresh = true;
     }
-    if (fresh) {
-        // Only the file's owner can set its mode: when another account
-        // created it first, that account has already done so.
-        (void)cv_file_set_mode(&file, FILE_MODE);
-        relink_plain_name(name);
+    if (file == CV_FILE_INVALID) {
+        file = full;
+        digit = full_digit;
+    } else {
+        (void)cv_file_close(&full);
     }
+    if (file == CV_FILE_INVALID) {
+        char path[NUMBERED_PATH_SIZE];
+        if (cv_log_numbered_path(g_log.path, refused_digit, path, sizeof path) != CV_OK)
+            path[0] = '\0';
+        char notice[NOTICE_SIZE];
+        complain(notice, cv_snprintf(notice, sizeof notice, "Cannot open log file: %s\n", path));
+        return CV_E_INVALID;
+    }
+    if (refused_digit >= 0) note_skipped(refused_digit, refused);
+    if (fresh) relink_plain_name(names, digit);
     g_log.current = file;
-    (void)cv_str_copy(g_log.current_name, name, sizeof g_log.current_name);
+    if (cv_log_numbered_path(g_log.path, digit, g_log.current_name, sizeof g_log.current_name) !=
+        CV_OK)
+        g_log.current_name[0] = '\0';
     return CV_OK;
 }
 
@@ -278,32 +357,49 @@ cv_status ring_open_locked(const ring_names &names) {
 cv_status ring_open() {
     ring_names names;
     split_log_path(g_log.path, &names);
+    if (g_log.dir == CV_FILE_INVALID) {
+        const cv_status opened = cv_log_dir_open(names.dir, &g_log.dir);
+        if (opened != CV_OK) {
+            char notice[NOTICE_SIZE];
+            complain(notice, cv_snprintf(notice, sizeof notice,
+                                         "Error opening log directory %s\n", names.dir));
+            return opened;
+        }
+    }
     cv_file_handle lock = CV_FILE_INVALID;
-    (void)cv_log_ring_lock(names.dir, &lock);
+    if (cv_log_ring_lock(g_log.dir, CV_LOG_LOCK_WAIT_MS, &lock) == CV_E_ALREADY_LOCKED)
+        g_log.lock_notice_pending = true;
     const cv_status status = ring_open_locked(names);
     cv_log_ring_unlock(&lock);
     return status;
 }
 
+void write_pending_notices();
+
 // Rotates to the next file when the current one is full; opens the ring
 // when no file is open.
 cv_status size_check() {
-    cv_mutex_guard guard(&g_log.mutex);
-    if (guard.status() != CV_OK) return guard.status();
-    if (g_log.current != CV_FILE_INVALID) {
-        cv_file_status status{};
-        const cv_status queried = cv_file_stat(&g_log.current, &status);
-        if (queried != CV_OK) return queried;  // keep writing; try again later
-        if (status.size < g_log.max_size) return CV_OK;
-        if (g_log.previous != CV_FILE_INVALID) {
-            (void)cv_file_flush(&g_log.previous);
-            (void)cv_file_close(&g_log.previous);
+    cv_status status = CV_OK;
+    {
+        cv_mutex_guard guard(&g_log.mutex);
+        if (guard.status() != CV_OK) return guard.status();
+        if (g_log.current != CV_FILE_INVALID) {
+            cv_file_status file{};
+            const cv_status queried = cv_file_stat(&g_log.current, &file);
+            if (queried != CV_OK) return queried;  // keep writing; try again later
+            if (file.size < g_log.max_size) return CV_OK;
+            if (g_log.previous != CV_FILE_INVALID) {
+                (void)cv_file_flush(&g_log.previous);
+                (void)cv_file_close(&g_log.previous);
+            }
+            g_log.previous = g_log.current;
+            g_log.current = CV_FILE_INVALID;
+            g_log.current_name[0] = '\0';
         }
-        g_log.previous = g_log.current;
-        g_log.current = CV_FILE_INVALID;
-        g_log.current_name[0] = '\0';
+        status = ring_open();
     }
-    return ring_open();
+    write_pending_notices();
+    return status;
 }
 
 // Writes `count` bytes to the current file, continuing partial writes.
@@ -460,6 +556,20 @@ cv_status write_body(char *body, std::size_t body_length, bool in_signal) {
     return status;
 }
 
+// Rewrites the control bytes of the `length` bytes of `message` (a buffer
+// of MESSAGE_SIZE bytes) as escapes; the new length.  Most messages have
+// none and are left as they are.
+std::size_t neutralise_in_place(char *message, std::size_t length) {
+    const auto is_control = [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    };
+    if (std::none_of(message, message + length, is_control)) return length;
+    char original[MESSAGE_SIZE];
+    std::memcpy(original, message, length);
+    return cv_log_neutralise_controls(original, length, message, MESSAGE_SIZE - 1);
+}
+
 // Composes one line and writes it.
 cv_status write_line(int level, const char *fmt, va_list args) {
     if (g_log.current == CV_FILE_INVALID && !g_log.stderr_only) return CV_E_INVALID;
@@ -473,10 +583,44 @@ cv_status write_line(int level, const char *fmt, va_list args) {
     char *const message = body + LEVEL_SIZE;
     message[0] = '\0';
     const int formatted = cv_vsnprintf(message, MESSAGE_SIZE, fmt, args);
-    // The length is measured, not taken from the print: a cut may stop
-    // before the capacity to keep UTF-8 characters whole.
-    const std::size_t message_length = formatted < 0 ? 0 : ::strnlen(message, MESSAGE_SIZE - 1);
-    return write_body(body, std::min(LEVEL_SIZE + message_length, BODY_CAP), false);
+    // A whole message is as long as the print says, NUL bytes from "%c"
+    // included (they are shown as escapes); a cut one is measured, since the
+    // cut may stop before the capacity to keep UTF-8 characters whole.
+    std::size_t message_length = 0;
+    if (formatted >= 0 && static_cast<std::size_t>(formatted) < MESSAGE_SIZE)
+        message_length = static_cast<std::size_t>(formatted);
+    else if (formatted >= 0)
+        message_length = ::strnlen(message, MESSAGE_SIZE - 1);
+    const std::size_t shown = neutralise_in_place(message, message_length);
+    return write_body(body, std::min(LEVEL_SIZE + shown, BODY_CAP), false);
+}
+
+// Writes a message of the log's own as a line of its own.
+void write_notice(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+void write_notice(const char *fmt, ...) {
+    if (cv_log_enabled == 0) return;
+    va_list args;
+    va_start(args, fmt);
+    (void)write_line(CV_LOG_LEVEL_ERROR, fmt, args);
+    va_end(args);
+}
+
+static_assert(CV_LOG_LOCK_WAIT_MS % 1000 == 0, "the lock notice counts whole seconds");
+
+// Says in the log what the last ring open had to do without: the lock, or
+// a ring file it passed over.
+void write_pending_notices() {
+    if (g_log.lock_notice_pending) {
+        g_log.lock_notice_pending = false;
+        write_notice("Log folder lock not taken within %d s; writing without it",
+                     CV_LOG_LOCK_WAIT_MS / 1000);
+    }
+    if (g_log.skip_notice[0] != '\0') {
+        char text[sizeof g_log.skip_notice];
+        (void)cv_str_copy(text, g_log.skip_notice, sizeof text);
+        g_log.skip_notice[0] = '\0';
+        write_notice("%s", text);
+    }
 }
 
 
@@ -484,6 +628,8 @@ void reset_lines() {
     g_log.previous_body[0] = '\0';
     g_log.repeat_count = 0;
     g_log.bytes_since_check = 0;
+    g_log.lock_notice_pending = false;
+    g_log.skip_notice[0] = '\0';
 }
 
 // The file-backed part of cv_log_init: path, size suffix, directory, ring.
@@ -547,6 +693,51 @@ cv_status cv_log_numbered_path(const char *path, int digit, char *dst, std::size
     return CV_OK;
 }
 
+namespace {
+
+// Bytes of the UTF-8 character led by `lead` that follow it (0 for ASCII and
+// for a byte that leads nothing).
+std::size_t continuation_count(unsigned char lead) {
+    if (lead >= 0xF0 && lead <= 0xF7) return 3;
+    if (lead >= 0xE0) return lead <= 0xEF ? 2 : 0;
+    if (lead >= 0xC0) return 1;
+    return 0;
+}
+
+}  // namespace
+
+std::size_t cv_log_neutralise_controls(const char *src, std::size_t length, char *dst,
+                                       std::size_t capacity) {
+    std::size_t in = 0;
+    std::size_t out = 0;
+    while (in < length) {
+        const auto byte = static_cast<unsigned char>(src[in]);
+        if (byte < 0x20 || byte == 0x7F) {
+            if (capacity - out < CONTROL_ESCAPE_SIZE) break;
+            dst[out++] = '\\';
+            dst[out++] = 'x';
+            dst[out++] = HEX_DIGITS[byte >> 4];
+            dst[out++] = HEX_DIGITS[byte & 0x0F];
+            ++in;
+            continue;
+        }
+        // A character goes whole or not at all; only true continuation
+        // bytes belong to it, so a control byte after a lead byte is still
+        // escaped on its own.
+        std::size_t size = 1;
+        for (const std::size_t wanted = 1 + continuation_count(byte);
+             size < wanted && in + size < length &&
+             (static_cast<unsigned char>(src[in + size]) & 0xC0) == 0x80;
+             ++size) {
+        }
+        if (capacity - out < size) break;
+        std::memcpy(dst + out, src + in, size);
+        in += size;
+        out += size;
+    }
+    return out;
+}
+
 std::uint64_t cv_log_max_size() { return g_log.max_size; }
 
 const char *cv_log_path() { return g_log.path; }
@@ -568,13 +759,14 @@ cv_status cv_log_init(int replay_mode, const char *name) {
     const cv_status locked = cv_mutex_init(&g_log.mutex);
     if (locked != CV_OK) return locked;
 
+    // Recorded first: the opening may already write a notice of its own.
+    g_log.process_id = cv_process_id();
     cv_status status = CV_OK;
     if (std::strcmp(name, "-") == 0) {
         g_log.stderr_only = 1;
     } else {
         status = open_file_log(name);
     }
-    g_log.process_id = cv_process_id();
     cv_time now{};
     struct tm local {};
     if (cv_time_now(&now) == CV_OK && cv_time_to_local(now.seconds, &local) == CV_OK)
@@ -583,6 +775,7 @@ cv_status cv_log_init(int replay_mode, const char *name) {
     if (status != CV_OK) {
         // Not initialised: a later cv_log_init starts again from scratch.
         (void)cv_mutex_destroy(&g_log.mutex);
+        cv_log_dir_close(&g_log.dir);
         return status;
     }
     g_log.open = CV_LOG_OPEN;
@@ -616,8 +809,8 @@ cv_status cv_log_write_raw_line(int level, const char *text, std::size_t length)
     char line[HEADER_SIZE + BODY_SIZE];
     char *const body = line + HEADER_SIZE;
     std::memcpy(body, LEVEL_NAMES[std::clamp(level, 0, 2)], LEVEL_SIZE);
-    const std::size_t message_length = std::min(length, MESSAGE_SIZE - 1);
-    std::memcpy(body + LEVEL_SIZE, text, message_length);
+    const std::size_t message_length =
+        cv_log_neutralise_controls(text, length, body + LEVEL_SIZE, MESSAGE_SIZE - 1);
     return write_body(body, std::min(LEVEL_SIZE + message_length, BODY_CAP), true);
 }
 
@@ -660,6 +853,7 @@ void cv_log_close() {
             (void)cv_file_close(file);
         }
         (void)cv_mutex_destroy(&g_log.mutex);
+        cv_log_dir_close(&g_log.dir);
     }
     g_log.open = CV_LOG_NOT_INITIALISED;
     g_log.stderr_only = 0;

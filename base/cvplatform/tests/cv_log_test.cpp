@@ -96,23 +96,24 @@ void make_file(const std::string &path, std::uint64_t size) {
     fs::resize_file(path, size);
 }
 
-// Sends standard error to a file for the lifetime of the object.
+// Sends a standard descriptor (standard error unless told otherwise) to a
+// file for the lifetime of the object.
 class stderr_capture {
 public:
-    explicit stderr_capture(std::string path) : path_(std::move(path)) {
-        std::fflush(stderr);
-        saved_ = ::dup(2);
-        const int fd = ::open(path_.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
-        ::dup2(fd, 2);
-        ::close(fd);
+    explicit stderr_capture(std::string path, int fd = 2) : path_(std::move(path)), fd_(fd) {
+        std::fflush(fd_ == 1 ? stdout : stderr);
+        saved_ = ::dup(fd_);
+        const int file = ::open(path_.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
+        ::dup2(file, fd_);
+        ::close(file);
     }
     ~stderr_capture() { finish(); }
     stderr_capture(const stderr_capture &) = delete;
     stderr_capture &operator=(const stderr_capture &) = delete;
     std::string finish() {
         if (saved_ >= 0) {
-            std::fflush(stderr);
-            ::dup2(saved_, 2);
+            std::fflush(fd_ == 1 ? stdout : stderr);
+            ::dup2(saved_, fd_);
             ::close(saved_);
             saved_ = -1;
         }
@@ -121,8 +122,11 @@ public:
 
 private:
     std::string path_;
+    int fd_;
     int saved_ = -1;
 };
+
+fs::perms mode_of(const std::string &path) { return fs::symlink_status(path).permissions(); }
 
 int log_through_dispatcher(int destination, int level, const char *fmt, ...) {
     va_list args;
@@ -281,6 +285,71 @@ TEST_F(Log, CutMultibyteMessageLeavesNoStrayBytes) {
 }
 
 // ---------------------------------------------------------------------------
+// Control characters: one call is one line
+
+TEST(LogNeutralise, ControlBytesBecomeEscapes) {
+    const struct {
+        std::string in;
+        std::size_t capacity;
+        std::string out;
+    } cases[] = {
+        {"plain text", 64, "plain text"},
+        {"a\rb\nc", 64, "a\\x0Db\\x0Ac"},
+        {"\x1b[31mred", 64, "\\x1B[31mred"},
+        {std::string("nul\0end", 7), 64, "nul\\x00end"},
+        {"tab\tdel\x7f", 64, "tab\\x09del\\x7F"},
+        {"\x1f\x20", 64, "\\x1F "},
+        {"back\\slash", 64, "back\\slash"},  // not doubled here
+        {"\xc3\xa9t\xc3\xa9", 64, "\xc3\xa9t\xc3\xa9"},
+        {"\xc3\n", 64, "\xc3\\x0A"},  // a lead byte does not take the control byte along
+        {"\x80\xff", 64, "\x80\xff"},  // bytes above 0x7F stay as they are
+        {"ab\n", 5, "ab"},             // an escape goes whole or not at all
+        {"ab\n", 6, "ab\\x0A"},
+        {"ab\xe2\x82\xac", 4, "ab"},  // so does a character
+        {"ab\xe2\x82\xac", 5, "ab\xe2\x82\xac"},
+        {"", 64, ""},
+    };
+    for (const auto &c : cases) {
+        char out[64];
+        const std::size_t n = cv_log_neutralise_controls(c.in.data(), c.in.size(), out, c.capacity);
+        EXPECT_EQ(std::string(out, n), c.out) << c.in;
+    }
+}
+
+TEST_F(Log, ControlCharactersNeverEndTheLine) {
+    open_log("ctl.log");
+    cv_log_info("one\r\ntwo\x1b]0;title\x07 end");
+    cv_log_error("nul %c here", 0);
+    ASSERT_EQ(cv_log_write_raw_line(CV_LOG_LEVEL_ERROR, "raw\r\nline\x1b", 10), 0u);
+    cv_log_info("%s", (std::string(4085, 'x') + "\n").c_str());  // the escape just fits
+    cv_log_info("%s", (std::string(4086, 'y') + "\n").c_str());  // it does not
+    cv_log_close();
+    const std::vector<std::string> lines = split_lines(read_file(dir / "ctl.0.log"));
+    ASSERT_EQ(lines.size(), 5u);
+    const std::string bodies[] = {
+        "LOG one\\x0D\\x0Atwo\\x1B]0;title\\x07 end",
+        "ERR nul \\x00 here",
+        "ERR raw\\x0D\\x0Aline\\x1B",
+        "LOG " + std::string(4085, 'x') + "\\x0A",
+        "LOG " + std::string(4086, 'y'),
+    };
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(lines[i], m, HEADER)) << i;
+        EXPECT_EQ(m[10].str(), bodies[i]) << i;
+    }
+}
+
+TEST_F(Log, ControlCharactersOnStandardErrorToo) {
+    stderr_capture capture(dir / "stderr.txt");
+    ASSERT_EQ(cv_log_init(1, "-"), 0u);
+    cv_log_info("a\nb");
+    ASSERT_EQ(cv_log_write_raw_line(CV_LOG_LEVEL_INFO, "c\rd", 3), 0u);
+    cv_log_close();
+    EXPECT_EQ(capture.finish(), "LOG a\\x0Ab\r\nLOG c\\x0Dd\r\n");
+}
+
+// ---------------------------------------------------------------------------
 // Standard error only, switches and dispatch
 
 TEST_F(Log, DashWritesBodiesToStandardErrorOnly) {
@@ -389,23 +458,53 @@ TEST_F(Log, SecondInitKeepsTheFirstFile) {
     EXPECT_NE(read_file(dir / "first.0.log").find("LOG where"), std::string::npos);
 }
 
-TEST_F(Log, NewRingFilesAreGroupWritableWhateverTheMask) {
-    const mode_t old_mask = ::umask(022);
-    open_log("shared.log");
+// The group of the transfer accounts appends; nobody else may read the
+// client addresses and command lines the log holds.
+TEST_F(Log, NewRingFilesAreForTheGroupOnlyWhateverTheMask) {
+    const fs::perms group_only = fs::perms::owner_read | fs::perms::owner_write |
+                                 fs::perms::group_read | fs::perms::group_write;
+    for (const mode_t mask : {mode_t{0}, mode_t{022}, mode_t{077}}) {
+        SCOPED_TRACE(mask);
+        const std::string name = "mask" + std::to_string(mask);
+        const mode_t old_mask = ::umask(mask);
+        const cv_status opened = cv_log_init(1, (dir / (name + ".log")).c_str());
+        ::umask(old_mask);
+        ASSERT_EQ(opened, 0u);
+        cv_log_info("line");
+        cv_log_close();
+        EXPECT_EQ(mode_of(dir / (name + ".0.log")), group_only);
+        EXPECT_EQ(inode_of(dir / (name + ".log")), inode_of(dir / (name + ".0.log")));
+    }
+}
+
+// A file that is already there is somebody's: it is appended to as it is.
+TEST_F(Log, ExistingRingFileKeepsItsMode) {
+    {
+        std::ofstream(dir / "own.0.log", std::ios::binary) << "earlier\r\n";
+    }
+    fs::permissions(dir / "own.0.log", fs::perms::owner_read | fs::perms::owner_write);
+    const mode_t old_mask = ::umask(0);
+    const cv_status opened = cv_log_init(1, (dir / "own.log").c_str());
     ::umask(old_mask);
-    cv_log_info("line");
+    ASSERT_EQ(opened, 0u);
+    EXPECT_EQ(std::string(cv_log_current_file()), dir / "own.0.log");
+    cv_log_info("appended");
     cv_log_close();
-    EXPECT_EQ(fs::status(dir / "shared.0.log").permissions(),
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                  fs::perms::group_write | fs::perms::others_read);
+    EXPECT_EQ(mode_of(dir / "own.0.log"), fs::perms::owner_read | fs::perms::owner_write);
+    const std::vector<std::string> lines = split_lines(read_file(dir / "own.0.log"));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "earlier");
+    EXPECT_NE(lines[1].find("] LOG appended"), std::string::npos);
 }
 
 TEST_F(Log, MissingDirectoryIsReportedAndLeavesTheLogClosed) {
+    stderr_capture out(dir / "stdout.txt", 1);
     stderr_capture capture(dir / "stderr.txt");
     EXPECT_EQ(cv_log_init(1, (dir / "absent/q.log").c_str()), static_cast<cv_status>(ENOENT));
     cv_log_info("lost");
     const std::string err = capture.finish();
     EXPECT_EQ(err, "Error opening log directory " + (dir / "absent") + "\n");
+    EXPECT_EQ(out.finish(), "");
     // Not initialised: a later init starts afresh.
     open_log("q.log");
     cv_log_info("found");
@@ -413,11 +512,40 @@ TEST_F(Log, MissingDirectoryIsReportedAndLeavesTheLogClosed) {
     EXPECT_EQ(split_lines(read_file(dir / "q.0.log")).size(), 1u);
 }
 
-TEST_F(Log, UnopenableFileIsReported) {
+// A ring name that cannot be opened is passed over, and the log says so.
+TEST_F(Log, UnopenableFileIsPassedOver) {
     fs::create_directory(dir / "y.0.log");  // a directory where the file should be
     stderr_capture capture(dir / "stderr.txt");
+    ASSERT_EQ(cv_log_init(1, (dir / "y.log").c_str()), 0u);
+    EXPECT_EQ(std::string(cv_log_current_file()), dir / "y.1.log");
+    cv_log_info("goes on");
+    cv_log_close();
+    EXPECT_EQ(capture.finish(), "");
+    const std::vector<std::string> lines = split_lines(read_file(dir / "y.1.log"));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("] ERR Cannot use log file " + (dir / "y.0.log") + ", errno:" +
+                            std::to_string(EISDIR) + ", err desc:"),
+              std::string::npos)
+        << lines[0];
+    EXPECT_NE(lines[1].find("] LOG goes on"), std::string::npos);
+    EXPECT_EQ(inode_of(dir / "y.log"), inode_of(dir / "y.1.log"));
+}
+
+// With no ring name usable the failure goes to standard error, never to
+// standard output, and the log stays closed.
+TEST_F(Log, RingWithoutAnyUsableFileIsReported) {
+    for (int d = 0; d < CV_LOG_RING_SIZE; ++d)
+        fs::create_directory(dir / ("y." + std::to_string(d) + ".log"));
+    stderr_capture out(dir / "stdout.txt", 1);
+    stderr_capture capture(dir / "stderr.txt");
     EXPECT_EQ(cv_log_init(1, (dir / "y.log").c_str()), 22u);
-    EXPECT_EQ(capture.finish(), "Cannot open log file: " + (dir / "y.0.log") + "\n");
+    cv_log_info("lost");
+    // The whole run 0..9 is present: the ring chose 9 first.
+    EXPECT_EQ(capture.finish(), "Cannot open log file: " + (dir / "y.9.log") + "\n");
+    EXPECT_EQ(out.finish(), "");
+    EXPECT_FALSE(fs::exists(dir / "y.log"));
+    for (int d = 0; d < CV_LOG_RING_SIZE; ++d)
+        EXPECT_TRUE(fs::is_directory(dir / ("y." + std::to_string(d) + ".log"))) << d;
 }
 
 TEST_F(Log, BackslashesBecomeSlashes) {

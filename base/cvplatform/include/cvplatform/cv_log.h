@@ -8,9 +8,14 @@
 // the file in use.  Many processes may append to the same file at once: every
 // line reaches it whole, in one write, and processes rotating the ring at the
 // same time agree on the file to continue in (the choice is made under a lock
-// on the log directory), so none deletes a file that others still fill while
-// the ring has room.  Within a process the log is meant for one thread: lines
-// from several threads stay whole, but the repeat suppression is unguarded.
+// on the log directory, waited for a bounded time), so none deletes a file that
+// others still fill while the ring has room.  The log directory is shared by
+// every account that logs there: a ring name that is a link or anything but a
+// regular file this account may write is passed over, never followed or
+// opened, and an existing file keeps its mode.  A message never spans lines:
+// control bytes in it are written as "\xNN".  Within a process the log is meant
+// for one thread: lines from several threads stay whole, but the repeat
+// suppression is unguarded.
 #pragma once
 
 #include <cstdarg>
@@ -51,19 +56,28 @@ extern int cv_log_verbosity;     /* initially 0 */
  * size to N MiB instead of CV_LOG_DEFAULT_MAX_SIZE and is removed from the
  * path.  The file written is a numbered file of the ring beside the plain
  * name (name.log -> name.0.log .. name.9.log; cvlog -> cvlog.0), and the
- * plain name is made a hard link to it whenever a new one is started.
+ * plain name is made a hard link to it whenever a new one is started.  A new
+ * ring file is created with mode 0660 whatever the file-creation mask; a
+ * ring name that cannot be used (not a regular file, or not writable by this
+ * account) is passed over for the next digit and named in a line of the
+ * log.  When another process keeps the ring lock longer than about two
+ * seconds, the log goes on without it and says so in a line of its own.
  * `replay_mode` 1 and 2 both mean the log file; 3 is refused.
  * Returns 0 (also when already open: nothing changes), 22 for a null or
  * empty name or replay mode 3, 206 for a name of 8192 bytes or more, 122 when the default
  * directory and name do not fit, or the status of the failed step (a
- * directory that cannot be listed, with "Error opening log directory %s" on
- * standard error; 22 with "Cannot open log file: %s" for a file that cannot
- * be opened).  After a failure the log stays not initialised and may be
- * opened again.  Installs the crash handler. */
+ * directory that cannot be opened or listed, with "Error opening log
+ * directory %s" on standard error; 22 with "Cannot open log file: %s" on
+ * standard error when no file of the ring can be opened).  Nothing is ever
+ * written to standard output.  After a failure the log stays not initialised
+ * and may be opened again.  Installs the crash handler. */
 cv_status cv_log_init(int replay_mode, const char *name);
 
 /* Log one line at level ERR, LOG or DBG (DBG only when cv_log_debug_enabled
- * is on).  The message is cut to 4089 bytes.  A line identical to the one
+ * is on).  The message is cut to 4089 bytes, after each control byte in it
+ * (below 0x20, and 0x7F) has become "\xNN" (upper-case hexadecimal), so one
+ * call is always one line; client text is still to be escaped with
+ * cv_log_escape first, which also marks backslashes and bad UTF-8.  A line identical to the one
  * before (level included) is not written but counted, and the count is
  * announced before the next line that differs.  Always 0: failures are
  * never reported to the caller, messages are discarded while the log is not
