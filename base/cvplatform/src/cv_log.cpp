@@ -109,7 +109,6 @@ constexpr std::uint64_t MIB = 1048576;
 constexpr std::uint32_t FILE_MODE = 0660;
 constexpr std::uint32_t DIR_MODE = 0755;
 constexpr std::size_t NUMBERED_PATH_SIZE = CV_LOG_PATH_SIZE + 2;
-constexpr std::size_t DIR_ENTRY_SIZE = 1024;
 constexpr std::int64_t SECONDS_PER_DAY = 86400;
 
 constexpr const char *LEVEL_NAMES[] = {"ERR ", "LOG ", "DBG "};
