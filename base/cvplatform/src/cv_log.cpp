@@ -49,8 +49,9 @@
 // may have been planted by another account.  The ring is reached only by
 // bare names under a descriptor of the folder, held from the opening to the
 // close (the per-platform ring operations of cv_log_internal.h): a ring name
-// that is not a regular file this account can write (a link, a FIFO, a
-// folder, another account's private file) is passed over like a full file,
+// that is not a regular file of the ring this account can write (a symbolic
+// link, a hard link to a file elsewhere, a FIFO, a folder, another account's
+// private file) is passed over like a full file,
 // a new file is created exclusively with FILE_MODE, and an existing file is
 // used as it is.  Under a folder with the sticky bit a login cannot remove
 // another account's files; rotation then goes on to the next digit it can
@@ -246,13 +247,13 @@ bool numbered_name(const ring_names &names, int digit, char *name, std::size_t s
 }
 
 // Opens ring file `digit` for appending into `*file`: the status of the
-// ring open (a name that is not a regular file this account may write is
-// refused).
+// ring open (a name that is not a regular file of the ring this account may
+// write is refused).
 cv_status open_numbered(const ring_names &names, int digit, cv_file_handle *file) {
     *file = CV_FILE_INVALID;
     char name[NUMBERED_PATH_SIZE];
     if (!numbered_name(names, digit, name, sizeof name)) return CV_E_NAME_TOO_LONG;
-    return cv_log_ring_open_file(g_log.dir, name, FILE_MODE, file);
+    return cv_log_ring_open_file(g_log.dir, name, names.base.data(), FILE_MODE, file);
 }
 
 // Removes ring file `digit`.  A failure (the sticky bit keeps another

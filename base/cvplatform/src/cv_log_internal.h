@@ -57,12 +57,14 @@ cv_status cv_log_dir_list(cv_file_handle dir, cv_log_name_visitor visit, void *c
  * `*file`.  An absent file is created exclusively with exactly `mode`,
  * whatever the file-creation mask; an existing one is opened as it is, its
  * mode untouched.  A symbolic link, a FIFO, a device or a folder at the name
- * is refused without blocking.  0; CV_E_FILE_NOT_VALID for an entry that is
- * not a regular file; or the system error (a link gives the system's
- * refusal to follow it, a file this account may not write "access
+ * is refused without blocking, and so is a regular file with a name outside
+ * the ring: the only other name a ring file may have is the plain name
+ * `plain` (bare, of the same folder).  0; CV_E_FILE_NOT_VALID for an entry
+ * that is not a file of the ring; or the system error (a link gives the
+ * system's refusal to follow it, a file this account may not write "access
  * denied").  `*file` is invalid on failure. */
-cv_status cv_log_ring_open_file(cv_file_handle dir, const char *name, std::uint32_t mode,
-                                cv_file_handle *file);
+cv_status cv_log_ring_open_file(cv_file_handle dir, const char *name, const char *plain,
+                                std::uint32_t mode, cv_file_handle *file);
 
 /* Removes entry `name` of folder `dir` (the entry itself, whatever it is).
  * 0, or the system error (a folder with the sticky bit keeps another

@@ -187,6 +187,29 @@ TEST_F(LogHostile, LinkAsTheNextRingFileIsPassedOverOnRotation) {
     EXPECT_EQ(notices, 1);
 }
 
+// A hard link to a file elsewhere, planted under a ring name, is a regular
+// file but not one of the ring: it is passed over too.  The plain name, the
+// ring's own second name for a file, is no such link.
+TEST_F(LogHostile, HardLinkToAFileElsewhereIsPassedOver) {
+    const private_file target(dir / "private");
+    ASSERT_EQ(::link(target.path.c_str(), ring(log_dir, 0).c_str()), 0);
+
+    ASSERT_EQ(cv_log_init(1, log_name().c_str()), 0u);
+    EXPECT_EQ(std::string(cv_log_current_file()), ring(log_dir, 1));
+    cv_log_info("not in the linked file");
+    cv_log_close();
+    target.expect_untouched();
+    EXPECT_TRUE(contains(read_file(ring(log_dir, 1)), "LOG not in the linked file"));
+
+    // The next login finds file 1 with the plain name as its second name.
+    ASSERT_EQ(cv_log_init(1, log_name().c_str()), 0u);
+    EXPECT_EQ(std::string(cv_log_current_file()), ring(log_dir, 1));
+    cv_log_info("second login");
+    cv_log_close();
+    EXPECT_TRUE(contains(read_file(ring(log_dir, 1)), "LOG second login"));
+    target.expect_untouched();
+}
+
 // The plain name is relinked by name: a link put in its place is removed,
 // not followed.
 TEST_F(LogHostile, LinkAsThePlainNameIsNotFollowedOnRotation) {

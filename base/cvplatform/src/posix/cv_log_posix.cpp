@@ -8,8 +8,9 @@
 // therefore reached only by bare names under a descriptor of the folder
 // (openat, unlinkat, linkat), never through a path that a link could lead
 // elsewhere; a ring file is opened with O_NOFOLLOW and O_NONBLOCK and used
-// only when fstat finds a regular file; and a mode is set only on a file
-// this process has just created exclusively.
+// only when fstat finds a regular file with no name outside the ring (a hard
+// link to a file elsewhere has one); and a mode is set only on a file this
+// process has just created exclusively.
 //
 // The ring lock is an exclusive flock() on the log folder itself, so that no
 // lock file appears beside the log and a process that dies holding it
@@ -61,14 +62,25 @@ int open_at(int dir, const char *name, int flags, mode_t mode) {
 // own: a lock or a listing on it is independent of any other.
 int reopen_dir(int dir) { return open_at(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); }
 
-// Checks that `fd` is a regular file and makes its writes blocking again.
-// Closes it on failure.
-cv_status keep_if_regular(int fd) {
+// True when the open ring file `st` has no name outside the ring: besides
+// its numbered name, at most the plain name `plain` of folder `dir`.  A
+// second name elsewhere is a hard link planted to some other file.
+bool only_ring_names(int dir, const char *plain, const struct stat &st) {
+    if (st.st_nlink <= 1) return true;
+    if (st.st_nlink > 2) return false;
+    struct stat other {};
+    return ::fstatat(dir, plain, &other, AT_SYMLINK_NOFOLLOW) == 0 && other.st_dev == st.st_dev &&
+           other.st_ino == st.st_ino;
+}
+
+// Checks that `fd` is a regular file of the ring and makes its writes
+// blocking again.  Closes it on failure.
+cv_status keep_if_ring_file(int dir, const char *plain, int fd) {
     struct stat st {};
     cv_status status = CV_OK;
     if (::fstat(fd, &st) != 0)
         status = last_error();
-    else if (!S_ISREG(st.st_mode))
+    else if (!S_ISREG(st.st_mode) || !only_ring_names(dir, plain, st))
         status = CV_E_FILE_NOT_VALID;
     else {
         const int flags = ::fcntl(fd, F_GETFL);
@@ -146,8 +158,8 @@ cv_status cv_log_dir_list(cv_file_handle dir, cv_log_name_visitor visit, void *c
     return static_cast<cv_status>(error);
 }
 
-cv_status cv_log_ring_open_file(cv_file_handle dir, const char *name, std::uint32_t mode,
-                                cv_file_handle *file) {
+cv_status cv_log_ring_open_file(cv_file_handle dir, const char *name, const char *plain,
+                                std::uint32_t mode, cv_file_handle *file) {
     *file = CV_FILE_INVALID;
     const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK;
     const mode_t wanted = static_cast<mode_t>(mode & 07777);
@@ -168,7 +180,7 @@ cv_status cv_log_ring_open_file(cv_file_handle dir, const char *name, std::uint3
                 return last_error();
             }
         }
-        const cv_status kept = keep_if_regular(fd);
+        const cv_status kept = keep_if_ring_file(dir, plain, fd);
         if (kept != CV_OK) return kept;
         *file = fd;
         return CV_OK;
