@@ -324,7 +324,8 @@ TEST_F(LogHostile, LockHeldForeverDoesNotHangTheLogin) {
 
     const std::vector<std::string> lines = split_lines(read_file(ring(log_dir, 0)));
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_TRUE(contains(lines[0], "] ERR Log folder lock not taken within 2 s; writing without it"))
+    EXPECT_TRUE(
+        contains(lines[0], "] ERR Log folder lock not taken within 2 s; writing without it"))
         << lines[0];
     EXPECT_TRUE(contains(lines[1], "] LOG written without the lock"));
 }
