@@ -126,12 +126,13 @@ std::string shell_posix_path_value(const std::string &exe_dir, const std::string
 }
 
 int fix_path_environment() {
-    // The old value is kept exactly, whatever its length or bytes: a search
+    // The first spelling that is set (even to nothing) is the search path.
+    // Its old value is kept exactly, whatever its length or bytes: a search
     // path cut or dropped would send the child's own lookups elsewhere.
     std::string old_value;
     const char *name = nullptr;
     for (const char *candidate : {"PATH", "path", "Path"}) {
-        if (cv_getenv_bytes(candidate, &old_value) == CV_OK && !old_value.empty()) {
+        if (cv_getenv_bytes(candidate, &old_value) == CV_OK) {
             name = candidate;
             break;
         }

@@ -459,6 +459,16 @@ TEST_F(Input, SearchPathIsKeptWhateverItsLengthOrBytes) {
     }
 }
 
+TEST_F(Input, SearchPathSetToNothingIsTheOneUpdated) {
+    auto env = base_env();
+    env["PATH"] = "";
+    env["Path"] = "/elsewhere";
+    const run_result r = inst_.run({"-c", "cvcp -S. -V1"}, env);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "\nPATH=" + inst_.bin().string() + "\n")) << r.out;
+    EXPECT_FALSE(contains(inst_.log(), "Error reading PATH")) << inst_.log();
+}
+
 TEST_F(Input, StandardOutputCarriesNothingOfTheShells) {
     struct login {
         const char *what;
