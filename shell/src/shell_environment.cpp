@@ -125,6 +125,12 @@ void shell_prepare_environment(bool forced_command, bool full_shell) {
     (void)cv_setenv("CORVANE_SHELL", full_shell ? "cvshell" : "cvshell-r");
 }
 
+static_assert((SHELL_LOG_ENV_ENTRIES + 1) *
+                      (SHELL_LOG_LINE_OVERHEAD + sizeof "Env var: " - 1 +
+                       SHELL_LOG_ENV_ENTRY_SIZE - 1) <=
+                  SHELL_LOG_LOGIN_BOUND,
+              "the environment listing of a failed forced login fits one login's share");
+
 void shell_log_environment_block(char *const *envp) {
     if (!envp) return;
     std::size_t count = 0;

@@ -80,10 +80,17 @@ inline constexpr std::size_t SHELL_LOG_ENV_ENTRY_SIZE = 256;
 inline constexpr std::size_t SHELL_LOG_ENV_ENTRIES = 64;
 /* The list of removed variable names on one line. */
 inline constexpr std::size_t SHELL_LOG_NAMES_SIZE = 2048;
-/* What one login adds to the log at most, whatever the client sends: about
- * a dozen lines of at most one bounded text each on the command path, or
- * the bounded environment listing on the failure path of a forced login. */
+/* What one login adds to the log at most, whatever the client sends.  The
+ * command path writes about a dozen lines, each with at most one bounded
+ * text: the owner mismatch (under 1 KiB), two arguments, the login's
+ * identity, the command, the original command (2 KiB each), the refusal
+ * (4 KiB), the removed names (2 KiB), the execution (4 KiB) and a few short
+ * ones, some 21 KiB with the line headers.  The failure path of a forced
+ * login writes the bounded environment listing, at most 65 lines of about
+ * 330 bytes. */
 inline constexpr std::size_t SHELL_LOG_LOGIN_BOUND = 32 * 1024;
+/* The most a log line adds beside its message: timestamp, ids, level, CR LF. */
+inline constexpr std::size_t SHELL_LOG_LINE_OVERHEAD = 64;
 
 /* `text` escaped for the log, cut with the cut mark when its escaped form
  * does not fit `capacity` bytes (terminator included). */
