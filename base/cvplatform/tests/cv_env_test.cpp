@@ -261,18 +261,4 @@ TEST(EnvironmentMakeUnique, KeepsTheFirstEntryOfEachNameInOrder) {
     EXPECT_EQ(env.entries(), std::vector<std::string>{"A=1"});
 }
 
-TEST(EnvironmentMakeUnique, ManyDuplicatesOfManyNames) {
-    std::vector<std::string> in;
-    for (int round = 0; round < 50; ++round)
-        for (int name = 0; name < 200; ++name)
-            in.push_back("V" + std::to_string(name) + "=" + std::to_string(round));
-    crafted_environment env(in);
-    std::size_t removed = 0;
-    ASSERT_EQ(cv_environment_make_unique(&removed), CV_OK);
-    EXPECT_EQ(removed, 49u * 200u);
-    const std::vector<std::string> now = env.entries();
-    ASSERT_EQ(now.size(), 200u);
-    for (int name = 0; name < 200; ++name) EXPECT_EQ(now[name], "V" + std::to_string(name) + "=0");
-}
-
 }  // namespace
