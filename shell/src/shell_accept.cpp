@@ -233,8 +233,9 @@ int accept_command(const char *command) {
 void log_illegal_use(const char *command) {
     // The command is cut before the identity fields could be: the line
     // keeps user= and client= whole whatever the command's length.
-    static_assert(sizeof "Illegal cvshell use command= user= client=" - 1 + SHELL_LOG_TEXT_SIZE - 1 +
-                          SHELL_LOG_USER_SIZE - 1 + SHELL_LOG_CLIENT_SIZE - 1 <=
+    static_assert(sizeof "Illegal cvshell use command= user= client=" - 1 +
+                          SHELL_LOG_TEXT_SIZE - 1 + SHELL_LOG_USER_SIZE - 1 +
+                          SHELL_LOG_CLIENT_SIZE - 1 <=
                       SHELL_LOG_MESSAGE_ROOM);
     const shell_identity &identity = shell_login_identity();
     cv_log_info("Illegal cvshell use command=%s user=%s client=%s",

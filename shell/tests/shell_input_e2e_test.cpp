@@ -150,7 +150,8 @@ TEST_F(Input, OriginalCommandTextIsEscapedAndKeptAsSent) {
               "Original command as sent: sh" + controls_escaped + " -c cvcp " + controls_escaped);
     EXPECT_EQ(message(log, "Execute shell command:"),
               "Execute shell command: cvcp " + controls_escaped);
-    EXPECT_TRUE(contains(log, "command=cvcp " + controls_escaped + " user=" + owner() + " ")) << log;
+    EXPECT_TRUE(contains(log, "command=cvcp " + controls_escaped + " user=" + owner() + " "))
+        << log;
 }
 
 TEST_F(Input, EnvironmentTextIsEscapedInTheFailureListing) {
@@ -273,7 +274,8 @@ TEST_F(Input, OneLoginAddsABoundedAmountToTheLog) {
         {"many large arguments", {"-c", costly, costly, costly, costly, costly}, {}},
         {"huge original command",
          {"-t"},
-         {"SSH_ORIGINAL_COMMAND=" + std::string(1000, '\x02') + " -c " + std::string(1000, '\x01')}},
+         {"SSH_ORIGINAL_COMMAND=" + std::string(1000, '\x02') + " -c " +
+          std::string(1000, '\x01')}},
         {"many large variables, forced login failing", {"-t"}, many_variables},
         {"many unsafe variables, accepted command", {"-c", "cvcp -S. -V1"}, many_unsafe},
     };
@@ -336,7 +338,8 @@ TEST_F(Input, TheAccountNamesTheUserNotTheEnvironment) {
     EXPECT_EQ(r.out, "");
     const std::string log = inst_.log();
     expect_whole_lines(log);
-    EXPECT_TRUE(contains(log, "LOG Illegal cvshell use command=sh user=" + account + " client=")) << log;
+    EXPECT_TRUE(contains(log, "LOG Illegal cvshell use command=sh user=" + account + " client="))
+        << log;
     EXPECT_TRUE(contains(log, "LOG Login user=" + account + " client=")) << log;
     EXPECT_EQ(message(log, "Process owner"),
               "Process owner and %USER% name mismatch, using owner name: USER=root "
@@ -412,7 +415,8 @@ TEST_F(Input, ChildSeesOneEntryPerNameWithTheShellsValues) {
 TEST_F(Input, SearchPathIsKeptWhateverItsLengthOrBytes) {
     const std::string bin = inst_.bin().string();
     std::string long_path;
-    while (long_path.size() < 20 * 1024) long_path += "/opt/p" + std::to_string(long_path.size()) + ":";
+    while (long_path.size() < 20 * 1024)
+        long_path += "/opt/p" + std::to_string(long_path.size()) + ":";
     long_path += "/usr/bin";
     for (const std::string &path : {long_path, std::string("/usr/bin:/opt/\xff\xfe:/x\xc3")}) {
         auto env = base_env();

@@ -3,9 +3,10 @@
 // The process owner is the effective user's entry in the account database
 // (through NSS, so directory accounts count).  It is the account the login
 // was authenticated as, so on POSIX the owner names the user; the
-// environment's USER and LOGNAME are whatever the login's environment says.  There is no directory service
-// that knows the flat names of Windows domains, so that look-up always fails
-// and names keep their domain as written.
+// environment's USER and LOGNAME are whatever the login's environment says.
+// There is no directory service that knows the flat names of Windows
+// domains, so that look-up always fails and names keep their domain as
+// written.
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
