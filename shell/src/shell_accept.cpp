@@ -42,9 +42,6 @@ constexpr int highest_port = 65535;
 /* A signed 32-bit integer has at most ten digits. */
 constexpr std::size_t max_port_digits = 10;
 
-constexpr std::size_t user_name_size = 1024;
-constexpr std::size_t client_size = 100;
-
 bool is_scan_space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
 /* A parsed "%[...]" set. */
@@ -234,15 +231,14 @@ int accept_command(const char *command) {
 }
 
 void log_illegal_use(const char *command) {
-    char user[user_name_size];
-    char client[client_size];
-    (void)cv_str_copy(user, "unknown", sizeof user);
-    (void)cv_str_copy(client, "unknown", sizeof client);
-
-    if (cv_get_current_user_name(user, sizeof user) != CV_OK || user[0] == '\0')
-        (void)cv_str_copy(user, "unknown", sizeof user);
-    if (cv_getenv("SSH_CONNECTION", client, sizeof client) != CV_OK)
-        (void)cv_str_copy(client, "unknown", sizeof client);
-
-    cv_log_info("Illegal cvshell use command=%s user=%s client=%s", command, user, client);
+    // The command is cut before the identity fields could be: the line
+    // keeps user= and client= whole whatever the command's length.
+    static_assert(sizeof "Illegal cvshell use command= user= client=" - 1 +
+                          SHELL_LOG_TEXT_SIZE - 1 + SHELL_LOG_USER_SIZE - 1 +
+                          SHELL_LOG_CLIENT_SIZE - 1 <=
+                      SHELL_LOG_MESSAGE_ROOM);
+    const shell_identity &identity = shell_login_identity();
+    cv_log_info("Illegal cvshell use command=%s user=%s client=%s",
+                shell_log_text(command ? command : "").c_str(), identity.user_text.c_str(),
+                identity.client_text.c_str());
 }

@@ -7,15 +7,24 @@
 // command is in SSH_ORIGINAL_COMMAND), or anything else, which is refused.
 // Whatever the form, the command is brought into the shape "-c" plus one
 // command line before acceptance sees it.
+//
+// Standard output is the child's data channel: the shell never writes to
+// it.  Its own notices go to the log, its answers to the client to standard
+// error.  Whatever of the client's text the log records goes through
+// shell_log_text first: escaped and bounded.
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "cvplatform/cv_env.h"
+#include "cvplatform/cv_error.h"
 #include "cvplatform/cv_log.h"
 #include "cvplatform/cv_path.h"
 #include "cvplatform/cv_process.h"
 #include "cvplatform/cv_str.h"
 #include "cvshell/shell.h"
+#include "shell_internal.h"
 
 shell_state g_shell;
 
@@ -26,11 +35,9 @@ constexpr const char *conf_name = "corvane.conf";
 constexpr const char *forced_command_pattern = "*cvshell -t";
 constexpr const char *original_command_variable = "SSH_ORIGINAL_COMMAND";
 constexpr const char *restricted_program_marker = "cvshell-r";
-constexpr const char *auth_token_value = "TOKEN";
 /* The executable path buffer leaves one byte of the path size unused. */
 constexpr std::size_t exe_path_size = CV_PATH_SIZE - 1;
-/* Room for a long search path. */
-constexpr std::size_t search_path_size = 32768;
+constexpr std::size_t error_text_size = 256;
 
 char print_buffer[SHELL_PRINT_BUFFER_SIZE];
 
@@ -51,8 +58,7 @@ bool is_forced_command_form(int argc, char **argv) {
 
 [[noreturn]] void exit_without_original_command(char **envp) {
     err_printf("Invalid arguments.  -t without SSH_ORIGINAL_COMMAND\n");
-    if (envp)
-        for (char **e = envp; *e; ++e) cv_log_info("Env var: %s", *e);
+    shell_log_environment_block(envp);
     cv_log_flush();
     cv_log_close();
     std::exit(1);
@@ -120,23 +126,36 @@ std::string shell_posix_path_value(const std::string &exe_dir, const std::string
 }
 
 int fix_path_environment() {
-    static char old_value[search_path_size];
+    // The first spelling that is set (even to nothing) is the search path.
+    // Its old value is kept exactly, whatever its length or bytes: a search
+    // path cut or dropped would send the child's own lookups elsewhere.
+    std::string old_value;
     const char *name = nullptr;
     for (const char *candidate : {"PATH", "path", "Path"}) {
-        old_value[0] = '\0';
-        if (cv_getenv(candidate, old_value, sizeof old_value) == CV_OK) {
+        if (cv_getenv_bytes(candidate, &old_value) == CV_OK) {
             name = candidate;
             break;
         }
     }
     if (!name) {
-        out_printf("Error reading PATH\n");
+        cv_log_error("Error reading PATH");
         name = "PATH";
-        old_value[0] = '\0';
+        old_value.clear();
     }
     const std::string value = shell_posix_path_value(g_shell.exe_dir, old_value);
-    (void)cv_setenv(name, value.c_str());
+    if (const cv_status status = cv_setenv_bytes(name, value); status != CV_OK) {
+        char text[error_text_size];
+        cv_log_error("Error setting %s, errno:%d, err desc:%s", name, static_cast<int>(status),
+                     cv_strerror(status, text, sizeof text));
+    }
     return 0;
+}
+
+std::string shell_log_text(std::string_view text, std::size_t capacity) {
+    std::string escaped(capacity, '\0');
+    (void)cv_log_escape(text.data(), text.size(), escaped.data(), escaped.size());
+    escaped.resize(std::strlen(escaped.c_str()));
+    return escaped;
 }
 
 int join_args(int count, char *const *args, char *buffer, std::size_t size) {
@@ -159,11 +178,13 @@ int shell_main(int argc, char **argv, char **envp) {
 
     static char command[SHELL_COMMAND_SIZE];
     static char *forced_argv[4];
-    if (is_forced_command_form(argc, argv)) {
+    const bool forced = is_forced_command_form(argc, argv);
+    if (forced) {
         if (cv_getenv(original_command_variable, command, sizeof command) != CV_OK)
             exit_without_original_command(envp);
         const char *start = std::strstr(command, " -c ");
         if (start) {
+            cv_log_info("Original command as sent: %s", shell_log_text(command).c_str());
             start += 4;
             std::memmove(command, start, std::strlen(start) + 1);
         }
@@ -173,10 +194,9 @@ int shell_main(int argc, char **argv, char **envp) {
         forced_argv[3] = nullptr;
         argv = forced_argv;
         argc = 3;
-        (void)cv_setenv("CORVANE_AUTH_TOKEN", auth_token_value);
         g_shell.full_shell = 0;
     }
-    (void)cv_setenv("CORVANE_SHELL", g_shell.full_shell ? "cvshell" : "cvshell-r");
+    shell_prepare_environment(forced, g_shell.full_shell != 0);
 
     if (find_install_paths() != 0) exit_configuration_error();
     fix_path_environment();
@@ -197,10 +217,14 @@ int shell_main(int argc, char **argv, char **envp) {
         argc = 3;
     }
 
-    for (int i = 1; i < argc; ++i) cv_log_info("Arg: %s", argv[i]);
+    // At most two arguments are left here: the join took any more.
+    for (int i = 1; i < argc; ++i) cv_log_info("Arg: %s", shell_log_text(argv[i]).c_str());
 
     if (argc == 3 && std::strcmp(argv[1], "-c") == 0) {
-        cv_log_info("Execute shell command: %s", argv[2]);
+        const shell_identity &identity = shell_login_identity();
+        cv_log_info("Login user=%s client=%s", identity.user_text.c_str(),
+                    identity.client_text.c_str());
+        cv_log_info("Execute shell command: %s", shell_log_text(argv[2]).c_str());
         run_command(argc, argv);
         return 0;
     }

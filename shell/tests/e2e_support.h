@@ -5,10 +5,13 @@
 #pragma once
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -94,6 +97,62 @@ inline run_result run_program(const std::vector<std::string> &argv_text,
     return r;
 }
 
+/* Who a program runs as: the test's own account, or (as root) another uid. */
+struct run_identity {
+    bool switch_user = false;
+    uid_t uid = 0;
+    gid_t gid = 0;
+};
+
+/* Runs `argv[0]` (a path) with `argv` and exactly the environment block
+ * `env_entries` (entries as given: a name may occur twice, an entry may lack
+ * "="), as `who`, standard input read from `input_file`, standard output and
+ * error captured through files in `scratch`. */
+inline run_result run_program_entries(const std::vector<std::string> &argv_text,
+                                      const std::vector<std::string> &env_entries,
+                                      const fs::path &input_file, const fs::path &scratch,
+                                      const run_identity &who = {}) {
+    const fs::path out = scratch / "stdout", err = scratch / "stderr";
+    std::vector<std::string> env_text = env_entries;
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<char *> argv, envp;
+        for (const auto &a : argv_text) argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        for (auto &e : env_text) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        dup2(open(input_file.c_str(), O_RDONLY), 0);
+        dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+        dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+        if (who.switch_user &&
+            (setgroups(0, nullptr) != 0 || setgid(who.gid) != 0 || setuid(who.uid) != 0))
+            _exit(126);
+        execve(argv_text[0].c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run_result r;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+    r.out = read_file(out);
+    r.err = read_file(err);
+    return r;
+}
+
+/* The name of the account this test runs as ("" when it has none). */
+inline std::string own_account_name() {
+    const passwd *entry = getpwuid(geteuid());
+    return entry ? entry->pw_name : "";
+}
+
+/* "NAME=value" entries of a variable map, in the map's order. */
+inline std::vector<std::string> env_entries(const std::map<std::string, std::string> &env) {
+    std::vector<std::string> entries;
+    for (const auto &[k, v] : env) entries.push_back(k + "=" + v);
+    return entries;
+}
+
 /* A staged installation tree. */
 class installation {
 public:
@@ -130,6 +189,33 @@ public:
         std::vector<std::string> argv{(bin() / program).string()};
         argv.insert(argv.end(), args.begin(), args.end());
         return run_program(argv, env, in, base());
+    }
+
+    /* Runs bin/<program> with `args`, exactly the environment block
+     * `entries`, as `who`. */
+    run_result run_entries(const std::vector<std::string> &args,
+                           const std::vector<std::string> &entries, const run_identity &who = {},
+                           const std::string &input = "",
+                           const std::string &program = "cvshell") const {
+        const fs::path in = base() / "stdin";
+        write_file(in, input);
+        std::vector<std::string> argv{(bin() / program).string()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return run_program_entries(argv, entries, in, base(), who);
+    }
+
+    /* The size of the log file in use, 0 when there is none yet. */
+    std::uintmax_t log_size() const {
+        std::error_code ec;
+        const std::uintmax_t size = fs::file_size(root_ / "var/log/corvane-cvshell.log", ec);
+        return ec ? 0 : size;
+    }
+
+    /* Lets account `uid` reach the tree and write its log folder. */
+    void open_to(uid_t uid, gid_t gid) const {
+        fs::permissions(base(), fs::perms::owner_all | fs::perms::group_exec |
+                                    fs::perms::others_exec);
+        if (chown((root_ / "var/log").c_str(), uid, gid) != 0) std::abort();
     }
 
 private:

@@ -1,6 +1,12 @@
 // Who runs this process: the computer name, the current user's name and the
 // normal form of account names.
 //
+// The current user is named by one of two rules, a trait of the platform
+// (cv_user_name_rule): on Windows the environment's name wins and a process
+// owner who differs is only logged; on POSIX the process owner, the account
+// the login was authenticated as, wins, and an environment that names
+// someone else is logged and ignored.
+//
 // Account names reach the system in several spellings (user@domain,
 // DOMAIN\user, domain/user, .\user, HOST\user); the configuration framework
 // matches users by one form, DOMAIN\user with the user in lower case and the
@@ -12,9 +18,12 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <string>
 #include <string_view>
 
 #include "cv_identity_internal.h"
+#include "cvplatform/cv_env.h"
 #include "cvplatform/cv_log.h"
 #include "cvplatform/cv_mutex.h"
 #include "cvplatform/cv_path.h"
@@ -144,40 +153,108 @@ cv_status cv_get_host_name(char *buf, std::size_t size) {
     return cv_str_copy(buf, host.name, size);
 }
 
-cv_status cv_get_current_user_name(char *buf, std::size_t size) {
-    if (!buf || size == 0) return CV_E_INVALID;
-    buf[0] = '\0';
+namespace {
 
+/* The environment's name for the current user: USER when set and not
+ * empty, else LOGNAME, else USERNAME with its USERDOMAIN (or DOMAINNAME)
+ * normalised to DOMAIN\user.  0, or the failing status (22 when none is
+ * set); `buf` holds the name only on success. */
+cv_status environment_user_name(char *buf, std::size_t size) {
     cv_status status = read_variable("USER", buf, size);
-    if (status != CV_OK && status != CV_E_INVALID) return resolve_failure(buf, status);
-    if (status == CV_E_INVALID) {
-        status = read_variable("LOGNAME", buf, size);
-        if (status != CV_OK && status != CV_E_INVALID) return resolve_failure(buf, status);
-    }
-    if (status == CV_E_INVALID) {
-        status = read_variable("USERNAME", buf, size);
-        if (status != CV_OK) return resolve_failure(buf, status);
-        char domain[CV_NAME_PART_SIZE];
-        cv_status domain_status = read_variable("USERDOMAIN", domain, sizeof domain);
-        if (domain_status == CV_E_INVALID)
-            domain_status = read_variable("DOMAINNAME", domain, sizeof domain);
-        // A domain cut short or cut off would name another account.
-        if (domain_status != CV_OK && domain_status != CV_E_INVALID)
-            return resolve_failure(buf, domain_status);
-        if (domain_status == CV_OK) {
-            std::size_t cursor = std::strlen(buf);
-            status = cv_str_append(buf, "@", size, &cursor);
-            if (status == CV_OK) status = cv_str_append(buf, domain, size, &cursor);
-            if (status != CV_OK) return resolve_failure(buf, status);
-            (void)cv_user_name_normalize(buf, size, CV_NAME_LOCAL);
-        }
-    }
+    if (status != CV_E_INVALID) return status;
+    status = read_variable("LOGNAME", buf, size);
+    if (status != CV_E_INVALID) return status;
 
+    status = read_variable("USERNAME", buf, size);
+    if (status != CV_OK) return status;
+    char domain[CV_NAME_PART_SIZE];
+    cv_status domain_status = read_variable("USERDOMAIN", domain, sizeof domain);
+    if (domain_status == CV_E_INVALID)
+        domain_status = read_variable("DOMAINNAME", domain, sizeof domain);
+    if (domain_status == CV_E_INVALID) return CV_OK;
+    // A domain cut short or cut off would name another account.
+    if (domain_status != CV_OK) return domain_status;
+    std::size_t cursor = std::strlen(buf);
+    status = cv_str_append(buf, "@", size, &cursor);
+    if (status == CV_OK) status = cv_str_append(buf, domain, size, &cursor);
+    if (status != CV_OK) return status;
+    (void)cv_user_name_normalize(buf, size, CV_NAME_LOCAL);
+    return CV_OK;
+}
+
+/* Logs, on one line, each of USER, LOGNAME and USERNAME that is set and
+ * names someone other than `owner`.  Their values are the environment's
+ * text: escaped and bounded. */
+void log_environment_names_differing_from(std::string_view owner) {
+    constexpr const char *names[] = {"USER", "LOGNAME", "USERNAME"};
+    char listed[std::size(names) * (CV_MISMATCH_VALUE_LOG_SIZE + 16)];
+    std::size_t cursor = 0;
+    listed[0] = '\0';
+    for (const char *name : names) {
+        std::string value;
+        if (cv_getenv_bytes(name, &value) != CV_OK || value.empty() || value == owner) continue;
+        char escaped[CV_MISMATCH_VALUE_LOG_SIZE];
+        (void)cv_log_escape(value.data(), value.size(), escaped, sizeof escaped);
+        (void)cv_str_append_many(listed, sizeof listed, &cursor, cursor ? " " : "", name, "=",
+                                 escaped, nullptr);
+    }
+    if (cursor != 0)
+        cv_log_info("Process owner and %%USER%% name mismatch, using owner name: %s", listed);
+}
+
+/* Windows: the environment names the user, checked against the owner. */
+cv_status user_name_from_environment_first(char *buf, std::size_t size) {
+    const cv_status status = environment_user_name(buf, size);
+    if (status != CV_OK) return resolve_failure(buf, status);
     char owner[kOwnerNameSize];
     if (cv_native_process_owner(owner, sizeof owner) != CV_OK ||
         std::strncmp(buf, owner, size) != 0)
         cv_log_info("Process owner and %%USER%% name mismatch, using env name");
     return CV_OK;
+}
+
+/* POSIX: the owner names the user; the environment only when the owner's
+ * account has no name. */
+cv_status user_name_from_owner_first(char *buf, std::size_t size) {
+    char owner[kOwnerNameSize];
+    const cv_status owner_status = cv_native_process_owner(owner, sizeof owner);
+    if (owner_status != CV_OK && owner_status != CV_E_FILE_NOT_FOUND)
+        return resolve_failure(buf, owner_status);
+    const bool owner_has_name = owner_status == CV_OK;
+
+    cv_status status = CV_OK;
+    bool environment_has_name = false;
+    if (!owner_has_name) {
+        status = environment_user_name(buf, size);
+        environment_has_name = status == CV_OK;
+    }
+    switch (cv_user_name_source_for(cv_user_name_rule::owner_first, owner_has_name,
+                                    environment_has_name)) {
+    case cv_user_name_source::process_owner:
+        status = cv_str_copy(buf, owner, size);
+        if (status != CV_OK) return resolve_failure(buf, status);
+        log_environment_names_differing_from(owner);
+        return CV_OK;
+    case cv_user_name_source::environment:
+        cv_log_info("Process owner has no account name, using env name");
+        return CV_OK;
+    case cv_user_name_source::none:
+        break;
+    }
+    return resolve_failure(buf, status);
+}
+
+}  // namespace
+
+cv_status cv_current_user_name_by_rule(cv_user_name_rule rule, char *buf, std::size_t size) {
+    if (!buf || size == 0) return CV_E_INVALID;
+    buf[0] = '\0';
+    return rule == cv_user_name_rule::owner_first ? user_name_from_owner_first(buf, size)
+                                                  : user_name_from_environment_first(buf, size);
+}
+
+cv_status cv_get_current_user_name(char *buf, std::size_t size) {
+    return cv_current_user_name_by_rule(cv_native_user_name_rule, buf, size);
 }
 
 cv_status cv_user_name_normalize(char *name, std::size_t size, int mode) {

@@ -15,7 +15,8 @@ inline constexpr std::size_t CV_NAME_PART_SIZE = 512;
 cv_status cv_native_host_name(char *buf, std::size_t size);
 
 /* The account name of the process owner (the effective user).  0; 2 when the
- * account database has no entry; 28677 when it does not fit; a system error. */
+ * account database has no entry (or an entry without a name); 28677 when it
+ * does not fit; a system error. */
 cv_status cv_native_process_owner(char *buf, std::size_t size);
 
 /* Asks the directory service for the flat (short) name of `domain`.  0; else
@@ -28,3 +29,41 @@ cv_status cv_native_domain_flat_name(const char *domain, char *flat_name, std::s
 using cv_domain_lookup_fn = cv_status (*)(const char *domain, char *flat_name,
                                           std::size_t size);
 extern cv_domain_lookup_fn cv_domain_lookup_hook;
+
+/* Whose name is the current user's when the environment names one user and
+ * the process owner is another. */
+enum class cv_user_name_rule {
+    /* Windows: the environment's name (USER, LOGNAME, USERNAME with its
+     * domain) is the user; the owner is only checked against it and a
+     * mismatch logged.  Without an environment name there is no user. */
+    environment_first,
+    /* POSIX: the process owner, the account the login was authenticated
+     * as, is the user; a differing environment name is logged and ignored.
+     * Only an owner without an account name leaves the environment's name
+     * to serve. */
+    owner_first,
+};
+
+/* The rule of the platform this library runs on, set by its native layer. */
+extern const cv_user_name_rule cv_native_user_name_rule;
+
+/* Where the current user's name is taken from. */
+enum class cv_user_name_source { process_owner, environment, none };
+
+/* The source that names the user under `rule`, given which sources have a
+ * name to offer. */
+constexpr cv_user_name_source cv_user_name_source_for(cv_user_name_rule rule,
+                                                      bool owner_has_name,
+                                                      bool environment_has_name) {
+    if (rule == cv_user_name_rule::owner_first && owner_has_name)
+        return cv_user_name_source::process_owner;
+    return environment_has_name ? cv_user_name_source::environment : cv_user_name_source::none;
+}
+
+/* cv_get_current_user_name under an explicit `rule`; cv_get_current_user_name
+ * passes cv_native_user_name_rule. */
+cv_status cv_current_user_name_by_rule(cv_user_name_rule rule, char *buf, std::size_t size);
+
+/* An environment value quoted in the mismatch line is cut (with the cut
+ * mark) beyond this many bytes of escaped text, terminator included. */
+inline constexpr std::size_t CV_MISMATCH_VALUE_LOG_SIZE = 256;

@@ -1,14 +1,19 @@
 // Tests of the POSIX layer under the string module: reading and setting
-// environment variables with the statuses of the UTF-16 environment, and
-// reading IPv4 and IPv6 address literals.
+// environment variables with the statuses of the UTF-16 environment, and as
+// exact bytes; making an environment block unique; reading IPv4 and IPv6
+// address literals.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "cvplatform/cv_env.h"
 #include "cvplatform/cv_str.h"
+
+extern char **environ;
 
 namespace {
 
@@ -165,6 +170,95 @@ TEST(Unsetenv, RemovesAVariableAndListsNames) {
     EXPECT_EQ(cv_unsetenv(""), CV_E_INVALID);
     EXPECT_EQ(cv_unsetenv("A=B"), CV_E_INVALID);
     EXPECT_EQ(cv_unsetenv(nullptr), CV_E_INVALID);
+}
+
+TEST(GetenvBytes, ReadsAnyValueExactly) {
+    const std::string long_value(20000, 'p');
+    const std::string values[] = {"\xFF\xFE not UTF-8 \xC3", long_value, "a=b=c", "\r\n\x1b[0m"};
+    for (const std::string &value : values) {
+        ASSERT_EQ(::setenv("CV_ENV_TEST_BYTES", value.c_str(), 1), 0);
+        std::string read = "old";
+        EXPECT_EQ(cv_getenv_bytes("CV_ENV_TEST_BYTES", &read), CV_OK);
+        EXPECT_EQ(read, value);
+    }
+    ASSERT_EQ(::setenv("CV_ENV_TEST_BYTES", "", 1), 0);
+    std::string read = "old";
+    EXPECT_EQ(cv_getenv_bytes("CV_ENV_TEST_BYTES", &read), CV_OK);  // set, to nothing
+    EXPECT_EQ(read, "");
+    ::unsetenv("CV_ENV_TEST_BYTES");
+    read = "old";
+    EXPECT_EQ(cv_getenv_bytes("CV_ENV_TEST_BYTES", &read), CV_E_FILE_NOT_FOUND);
+    EXPECT_EQ(read, "old");
+    EXPECT_EQ(cv_getenv_bytes("", &read), CV_E_INVALID);
+    EXPECT_EQ(cv_getenv_bytes("A=B", &read), CV_E_INVALID);
+    EXPECT_EQ(cv_getenv_bytes(nullptr, &read), CV_E_INVALID);
+    EXPECT_EQ(cv_getenv_bytes("PATH", nullptr), CV_E_INVALID);
+    EXPECT_EQ(read, "old");
+}
+
+TEST(SetenvBytes, WritesAnyValueExactly) {
+    const std::string value = "/opt/bin:\xFF\xC3:" + std::string(30000, 'q');
+    EXPECT_EQ(cv_setenv_bytes("CV_ENV_TEST_SETB", value), CV_OK);
+    EXPECT_EQ(std::string(::getenv("CV_ENV_TEST_SETB")), value);
+    EXPECT_EQ(cv_setenv_bytes("CV_ENV_TEST_SETB", ""), CV_OK);
+    EXPECT_STREQ(::getenv("CV_ENV_TEST_SETB"), "");
+    EXPECT_EQ(cv_setenv_bytes("CV_ENV_TEST_SETB", std::string("a\0b", 3)), CV_E_INVALID);
+    EXPECT_EQ(cv_setenv_bytes("", "v"), CV_E_INVALID);
+    EXPECT_EQ(cv_setenv_bytes("A=B", "v"), CV_E_INVALID);
+    EXPECT_EQ(cv_setenv_bytes(nullptr, "v"), CV_E_INVALID);
+    EXPECT_STREQ(::getenv("CV_ENV_TEST_SETB"), "");
+    ::unsetenv("CV_ENV_TEST_SETB");
+}
+
+/* Puts a crafted block in place of the process environment for one test. */
+class crafted_environment {
+public:
+    explicit crafted_environment(std::vector<std::string> entries) : text_(std::move(entries)) {
+        for (std::string &entry : text_) block_.push_back(entry.data());
+        block_.push_back(nullptr);
+        saved_ = environ;
+        environ = block_.data();
+    }
+    ~crafted_environment() { environ = saved_; }
+    std::vector<std::string> entries() const {
+        std::vector<std::string> now;
+        for (char **e = environ; *e; ++e) now.emplace_back(*e);
+        return now;
+    }
+
+private:
+    std::vector<std::string> text_;
+    std::vector<char *> block_;
+    char **saved_;
+};
+
+TEST(EnvironmentMakeUnique, KeepsTheFirstEntryOfEachNameInOrder) {
+    const struct {
+        std::vector<std::string> in, out;
+    } cases[] = {
+        {{"A=1", "B=2", "A=3"}, {"A=1", "B=2"}},
+        {{"PATH=/evil", "HOME=/h", "PATH=/usr/bin", "PATH=/x"}, {"PATH=/evil", "HOME=/h"}},
+        {{"A=", "A=full"}, {"A="}},
+        {{"NOEQUALS", "=nameless", "C=3", "C"}, {"C=3"}},
+        {{"AB=1", "A=2", "A=B=3"}, {"AB=1", "A=2"}},  // names compare whole
+        {{"X=1", "Y=2"}, {"X=1", "Y=2"}},
+        {{}, {}},
+    };
+    for (const auto &c : cases) {
+        crafted_environment env(c.in);
+        std::size_t removed = 99;
+        ASSERT_EQ(cv_environment_make_unique(&removed), CV_OK);
+        EXPECT_EQ(env.entries(), c.out);
+        EXPECT_EQ(removed, c.in.size() - c.out.size());
+        std::string value;
+        if (!c.out.empty() && c.out[0] == "PATH=/evil") {
+            EXPECT_EQ(cv_getenv_bytes("PATH", &value), CV_OK);
+            EXPECT_EQ(value, "/evil");  // what every earlier read returned
+        }
+    }
+    crafted_environment env({"A=1", "A=2"});
+    EXPECT_EQ(cv_environment_make_unique(nullptr), CV_OK);
+    EXPECT_EQ(env.entries(), std::vector<std::string>{"A=1"});
 }
 
 }  // namespace

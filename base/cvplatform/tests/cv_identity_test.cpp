@@ -1,4 +1,5 @@
-// Tests of the host name, the current user's name from the environment, the
+// Tests of the host name, the current user's name under both platform rules
+// (the environment's name on Windows, the process owner's on POSIX), the
 // normal form of account names and the domain cache.
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <optional>
 #include <pwd.h>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "../src/cv_identity_internal.h"
@@ -70,7 +72,17 @@ private:
     std::map<std::string, std::optional<std::string>> saved_;
 };
 
+/* The current user under the Windows rule, where the environment names the
+ * user (the rule this platform does not use itself). */
 std::string current_user(cv_status expected = 0) {
+    char buf[1024] = "garbage";
+    EXPECT_EQ(cv_current_user_name_by_rule(cv_user_name_rule::environment_first, buf, sizeof buf),
+              expected);
+    return buf;
+}
+
+/* The current user under this platform's own rule. */
+std::string native_user(cv_status expected = 0) {
     char buf[1024] = "garbage";
     EXPECT_EQ(cv_get_current_user_name(buf, sizeof buf), expected);
     return buf;
@@ -246,14 +258,14 @@ TEST(DomainCache, SmallOutputAndBadArguments) {
     EXPECT_EQ(cv_domain_cache_lookup("x", flat, 0), 22u);
 }
 
-TEST(CurrentUser, UserVariableComesFirst) {
+TEST(CurrentUserWindowsRule, UserVariableComesFirst) {
     user_environment env;
     env.set("USER", "alice");
     env.set("LOGNAME", "bob");
     EXPECT_EQ(current_user(), "alice");
 }
 
-TEST(CurrentUser, UnsetOrEmptyUserFallsThroughToLogname) {
+TEST(CurrentUserWindowsRule, UnsetOrEmptyUserFallsThroughToLogname) {
     user_environment env;
     env.set("LOGNAME", "bob");
     EXPECT_EQ(current_user(), "bob");
@@ -261,7 +273,7 @@ TEST(CurrentUser, UnsetOrEmptyUserFallsThroughToLogname) {
     EXPECT_EQ(current_user(), "bob");
 }
 
-TEST(CurrentUser, UsernameWithDomain) {
+TEST(CurrentUserWindowsRule, UsernameWithDomain) {
     const std::string host = this_host();
     if (upper(host) == "CORP") GTEST_SKIP() << "this computer is named CORP";
     user_environment env;
@@ -272,20 +284,20 @@ TEST(CurrentUser, UsernameWithDomain) {
     EXPECT_EQ(current_user(), "jsmith");
 }
 
-TEST(CurrentUser, DomainnameWhenUserdomainIsAbsent) {
+TEST(CurrentUserWindowsRule, DomainnameWhenUserdomainIsAbsent) {
     user_environment env;
     env.set("USERNAME", "JSmith");
     env.set("DOMAINNAME", "corp-dn");
     EXPECT_EQ(current_user(), "CORP-DN\\jsmith");
 }
 
-TEST(CurrentUser, UsernameAloneIsTakenAsItIs) {
+TEST(CurrentUserWindowsRule, UsernameAloneIsTakenAsItIs) {
     user_environment env;
     env.set("USERNAME", "JSmith");
     EXPECT_EQ(current_user(), "JSmith");
 }
 
-TEST(CurrentUser, NoNameIsAFailure) {
+TEST(CurrentUserWindowsRule, NoNameIsAFailure) {
     user_environment env;
     const std::string mark = captured::mark();
     EXPECT_EQ(current_user(22), "");
@@ -295,13 +307,14 @@ TEST(CurrentUser, NoNameIsAFailure) {
     EXPECT_NE(captured::since(mark).find(expected), std::string::npos) << expected;
 }
 
-TEST(CurrentUser, NameTooLongForTheBufferIsAFailure) {
+TEST(CurrentUserWindowsRule, NameTooLongForTheBufferIsAFailure) {
     user_environment env;
     env.set("USER", std::string(100, 'a'));
     env.set("LOGNAME", "bob");
     char buf[16] = "garbage";
     const std::string mark = captured::mark();
-    EXPECT_EQ(cv_get_current_user_name(buf, sizeof buf), 28677u);
+    EXPECT_EQ(cv_current_user_name_by_rule(cv_user_name_rule::environment_first, buf, sizeof buf),
+              28677u);
     EXPECT_STREQ(buf, "");
     EXPECT_NE(captured::since(mark).find(
                   "ERR Failed to resolve user name, errno:28677, err desc:Insufficient buffer space"),
@@ -309,7 +322,7 @@ TEST(CurrentUser, NameTooLongForTheBufferIsAFailure) {
     EXPECT_EQ(cv_get_current_user_name(nullptr, 16), 22u);
 }
 
-TEST(CurrentUser, MismatchWithTheProcessOwnerIsLoggedButTheEnvironmentWins) {
+TEST(CurrentUserWindowsRule, MismatchWithTheProcessOwnerIsLoggedButTheEnvironmentWins) {
     const std::string owner = process_owner();
     ASSERT_FALSE(owner.empty());
     user_environment env;
@@ -323,4 +336,129 @@ TEST(CurrentUser, MismatchWithTheProcessOwnerIsLoggedButTheEnvironmentWins) {
     mark = captured::mark();
     EXPECT_EQ(current_user(), owner);
     EXPECT_EQ(captured::since(mark).find(message), std::string::npos);
+}
+
+TEST(UserNameRule, WhichSourceNamesTheUser) {
+    using rule = cv_user_name_rule;
+    using source = cv_user_name_source;
+    const struct {
+        rule r;
+        bool owner, environment;
+        source expected;
+    } cases[] = {
+        {rule::environment_first, true, true, source::environment},
+        {rule::environment_first, true, false, source::none},  // Windows needs the variable
+        {rule::environment_first, false, true, source::environment},
+        {rule::environment_first, false, false, source::none},
+        {rule::owner_first, true, true, source::process_owner},
+        {rule::owner_first, true, false, source::process_owner},
+        {rule::owner_first, false, true, source::environment},
+        {rule::owner_first, false, false, source::none},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(cv_user_name_source_for(c.r, c.owner, c.environment), c.expected)
+            << static_cast<int>(c.r) << " owner " << c.owner << " environment " << c.environment;
+}
+
+TEST(UserNameRule, PosixUsesTheProcessOwner) {
+    EXPECT_EQ(cv_native_user_name_rule, cv_user_name_rule::owner_first);
+}
+
+TEST(CurrentUserPosixRule, OwnerWinsAndDifferingVariablesAreLoggedEscaped) {
+    const std::string owner = process_owner();
+    ASSERT_FALSE(owner.empty());
+    user_environment env;
+    env.set("USER", "root-or-not");
+    env.set("LOGNAME", "other\r\nLOG forged\x1b[2J");
+    env.set("USERNAME", owner);
+    const std::string mark = captured::mark();
+    EXPECT_EQ(native_user(), owner);
+    const std::string log = captured::since(mark);
+    EXPECT_NE(log.find("LOG Process owner and %USER% name mismatch, using owner name: "
+                       "USER=root-or-not LOGNAME=other\\x0D\\x0ALOG forged\\x1B[2J\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(captured::count(log, "\n"), 2) << log;  // the mark's line end and one line
+}
+
+TEST(CurrentUserPosixRule, MatchingOrAbsentVariablesLogNothing) {
+    const std::string owner = process_owner();
+    user_environment env;
+    const std::string mark = captured::mark();
+    EXPECT_EQ(native_user(), owner);
+    env.set("USER", "");
+    env.set("LOGNAME", owner);
+    EXPECT_EQ(native_user(), owner);
+    EXPECT_EQ(captured::since(mark).find("mismatch"), std::string::npos);
+}
+
+TEST(CurrentUserPosixRule, LongValuesAreCutInTheLogNotInTheName) {
+    const std::string owner = process_owner();
+    user_environment env;
+    env.set("USER", std::string(5000, 'u'));
+    const std::string mark = captured::mark();
+    EXPECT_EQ(native_user(), owner);
+    const std::string log = captured::since(mark);
+    const std::size_t at = log.find("USER=");
+    ASSERT_NE(at, std::string::npos) << log;
+    const std::size_t end = log.find("\r\n", at);
+    // 255 bytes of escaped text at most, the cut mark within them.
+    EXPECT_EQ(log.substr(at + 5, end - at - 5), std::string(250, 'u') + "[...]");
+}
+
+TEST(CurrentUserPosixRule, OwnerNameTooLongForTheBufferIsAFailure) {
+    const std::string owner = process_owner();
+    ASSERT_GE(owner.size(), 1u);
+    char buf[1] = {'x'};
+    EXPECT_EQ(cv_get_current_user_name(buf, sizeof buf), 28677u);
+    EXPECT_EQ(buf[0], '\0');
+}
+
+/* Runs `body` in a child process whose effective user is a uid without an
+ * account, and returns what it wrote to the pipe it is given. */
+template <typename Body>
+std::string as_uid_without_account(Body body) {
+    uid_t uid = 60000;
+    while (::getpwuid(uid) != nullptr) ++uid;
+    int fds[2];
+    EXPECT_EQ(::pipe(fds), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        if (::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0) ::_exit(3);
+        const std::string text = body();
+        if (::write(fds[1], text.data(), text.size()) < 0) ::_exit(4);
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string text;
+    char chunk[256];
+    for (ssize_t n; (n = ::read(fds[0], chunk, sizeof chunk)) > 0;) text.append(chunk, n);
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    return text;
+}
+
+TEST(CurrentUserPosixRule, OwnerWithoutAnAccountNameLeavesTheEnvironmentsName) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run as a uid without an account";
+    user_environment env;
+    env.set("LOGNAME", "envname");
+    const std::string mark = captured::mark();
+    const std::string name = as_uid_without_account([] {
+        char buf[64] = "garbage";
+        const cv_status status = cv_get_current_user_name(buf, sizeof buf);
+        return std::to_string(status) + ":" + buf;
+    });
+    EXPECT_EQ(name, "0:envname");
+    EXPECT_NE(captured::since(mark).find("LOG Process owner has no account name, using env name"),
+              std::string::npos);
+
+    env.set("LOGNAME", "");
+    EXPECT_EQ(as_uid_without_account([] {
+                  char buf[64] = "garbage";
+                  return std::to_string(cv_get_current_user_name(buf, sizeof buf)) + ":" + buf;
+              }),
+              "22:");
 }

@@ -6,11 +6,21 @@
 // bytes, so the same steps are checked here without a wide copy (and without
 // any heap), giving the statuses the Windows path gives: a value that is not
 // strict UTF-8 is refused as the Windows conversion would refuse it.
+//
+// The byte-exact reads and writes (cv_env.h) go to the environment directly.
+// Making the environment unique edits the `environ` array in place, as the C
+// library's own unsetenv does: the array and its strings stay where they
+// are, only the pointers to dropped entries are squeezed out.
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <string_view>
+#include <vector>
 
+#include "cvplatform/cv_env.h"
 #include "cvplatform/cv_str.h"
 
 extern char **environ;
@@ -88,4 +98,78 @@ std::vector<std::string> cv_environment_names() {
                                           : std::strlen(*entry));
     }
     return names;
+}
+
+cv_status cv_getenv_bytes(const char *name, std::string *value) {
+    if (name == nullptr || value == nullptr || !valid_name(name)) return CV_E_INVALID;
+    const char *found = std::getenv(name);
+    if (found == nullptr) return CV_E_FILE_NOT_FOUND;
+    try {
+        value->assign(found);
+    } catch (const std::bad_alloc &) {
+        return CV_E_NO_MEMORY;
+    }
+    return CV_OK;
+}
+
+cv_status cv_setenv_bytes(const char *name, std::string_view value) {
+    if (name == nullptr || !valid_name(name)) return CV_E_INVALID;
+    if (value.find('\0') != std::string_view::npos) return CV_E_INVALID;
+    std::string text;
+    try {
+        text.assign(value);
+    } catch (const std::bad_alloc &) {
+        return CV_E_NO_MEMORY;
+    }
+    if (::setenv(name, text.c_str(), 1) == 0) return CV_OK;
+    const int error = errno;
+    if (error == ENOMEM) return CV_E_NO_MEMORY;
+    return error != 0 ? static_cast<cv_status>(error) : CV_E_INVALID;
+}
+
+namespace {
+
+/* The name part of an environment entry, or an empty view when the entry
+ * names no variable. */
+std::string_view entry_name(const char *entry) {
+    const char *equals = std::strchr(entry, '=');
+    if (equals == nullptr) return {};
+    return std::string_view(entry, static_cast<std::size_t>(equals - entry));
+}
+
+}  // namespace
+
+cv_status cv_environment_make_unique(std::size_t *removed) {
+    if (removed) *removed = 0;
+    if (environ == nullptr) return CV_OK;
+    std::size_t count = 0;
+    while (environ[count] != nullptr) ++count;
+
+    // The first entry of each name survives: sort the entries by name, and
+    // by position among equal names, then mark every later duplicate.
+    std::vector<std::size_t> order;
+    std::vector<char> keep;
+    try {
+        order.resize(count);
+        keep.assign(count, 1);
+    } catch (const std::bad_alloc &) {
+        return CV_E_NO_MEMORY;
+    }
+    for (std::size_t i = 0; i < count; ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [](std::size_t a, std::size_t b) {
+        const std::string_view na = entry_name(environ[a]), nb = entry_name(environ[b]);
+        return na != nb ? na < nb : a < b;
+    });
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::size_t i = order[k];
+        const std::string_view name = entry_name(environ[i]);
+        if (name.empty() || (k > 0 && entry_name(environ[order[k - 1]]) == name)) keep[i] = 0;
+    }
+
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        if (keep[i]) environ[kept++] = environ[i];
+    environ[kept] = nullptr;
+    if (removed) *removed = count - kept;
+    return CV_OK;
 }

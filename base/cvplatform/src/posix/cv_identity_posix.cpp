@@ -1,9 +1,12 @@
 // Host name, process owner and directory service on POSIX.
 //
 // The process owner is the effective user's entry in the account database
-// (through NSS, so directory accounts count).  There is no directory service
-// that knows the flat names of Windows domains, so that look-up always fails
-// and names keep their domain as written.
+// (through NSS, so directory accounts count).  It is the account the login
+// was authenticated as, so on POSIX the owner names the user; the
+// environment's USER and LOGNAME are whatever the login's environment says.
+// There is no directory service that knows the flat names of Windows
+// domains, so that look-up always fails and names keep their domain as
+// written.
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +22,8 @@ constexpr std::size_t kAccountBufferStart = 16384;
 constexpr std::size_t kAccountBufferLimit = 1 << 20;
 
 }  // namespace
+
+const cv_user_name_rule cv_native_user_name_rule = cv_user_name_rule::owner_first;
 
 cv_status cv_native_host_name(char *buf, std::size_t size) {
     if (!buf || size == 0) return CV_E_INVALID;
@@ -49,11 +54,12 @@ cv_status cv_native_process_owner(char *buf, std::size_t size) {
         }
         if (error != 0)
             status = static_cast<cv_status>(error);
-        else if (!found || !found->pw_name)
+        else if (!found || !found->pw_name || found->pw_name[0] == '\0')
             status = CV_E_FILE_NOT_FOUND;
         else
             status = cv_str_copy(buf, found->pw_name, size);
         std::free(scratch);
+        if (status != CV_OK) buf[0] = '\0';  // a cut name would be another account
         return status;
     }
     return CV_E_BUFFER_TOO_SMALL;
