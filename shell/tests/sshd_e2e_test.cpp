@@ -846,6 +846,15 @@ TEST_F(Sshd, PlantedStartUpFilesNeverRun) {
     }
     remove_start_up_files();
     EXPECT_EQ(markers(), std::vector<std::string>{});
+    // Under the login shell sshd hands ~/.ssh/rc to the shell, which refuses
+    // it; the forced forms never start it.
+    const std::string log = site->inst.log();
+    const std::string rc = (site->home / ".ssh/rc").string();
+    EXPECT_TRUE(contains(log, "Illegal cvshell use command=/bin/sh " + rc + " user=" +
+                                  site->user[login_user] + " "))
+        << log;
+    for (const account a : {forced_user, key_user})
+        EXPECT_FALSE(contains(log, ".ssh/rc user=" + site->user[a] + " ")) << log;
 }
 
 /* The control: a general-purpose login shell under ForceCommand runs the
