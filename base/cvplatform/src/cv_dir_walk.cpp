@@ -136,15 +136,15 @@ cv_status cv_dir_walk_open(cv_dir_walk **walk, const char *path) {
     cv_file_status status{};
     cv_status st = cv_file_stat_path(w->path.data(), &status, 0);
     if (st == CV_OK) {
-        if (status.type == CV_FILE_TYPE_REGULAR)
+        if (status.type == CV_FILE_TYPE_REGULAR) {
             w->single_file = true;
-        else if (status.type == CV_FILE_TYPE_DIRECTORY) {
+        } else if (status.type == CV_FILE_TYPE_DIRECTORY) {
             cv_dir *listing = nullptr;
             st = cv_dir_open(w->path.data(), &listing);
             if (st == CV_OK) st = push_level(*w, listing, w->path.data());
-        }
-        else
+        } else {
             st = CV_E_NOT_A_DIRECTORY;
+        }
     }
     if (st != CV_OK) {
         free_walk(w);
