@@ -9,11 +9,19 @@
 //
 // The path of the innermost listing is kept in one buffer shared by all
 // levels; each level remembers its length, so depth costs no path copies.
+//
+// A name read from a listing is one entry of that directory, whatever it
+// holds: an entry is examined and entered under its open listing, never by
+// its path, and its reported path is the listing's path and the name joined
+// as they are.  A directory named "a\.." or "..\..\etc" is thus only itself,
+// and the walk can neither leave its root nor come back to a directory it
+// is in; it ends once every directory below the root has been listed.
 #include <array>
 #include <cstring>
 #include <new>
 #include <string_view>
 
+#include "cv_file_internal.h"
 #include "cvplatform/cv_file.h"
 #include "cvplatform/cv_path.h"
 #include "cvplatform/cv_str.h"
@@ -47,11 +55,9 @@ void pop_level(cv_dir_walk &w) {
     if (w.innermost != nullptr) w.path[w.innermost->path_length] = '\0';
 }
 
-// Opens the listing of `dir` (a path of at most the path buffer's size) as the
-// new innermost level.
-cv_status push_level(cv_dir_walk &w, const char *dir) {
-    cv_dir *listing = nullptr;
-    if (const cv_status st = cv_dir_open(dir, &listing); st != CV_OK) return st;
+// Makes `listing`, the listing of `dir` (a path of at most the path buffer's
+// size), the new innermost level; on failure the listing is closed.
+cv_status push_level(cv_dir_walk &w, cv_dir *listing, const char *dir) {
     auto *level = new (std::nothrow) walk_level{listing, 0, w.innermost};
     if (level == nullptr) {
         (void)cv_dir_close(&listing);
@@ -79,20 +85,34 @@ cv_status entry_path(std::string_view listing, const char *name, char *out, std:
     return CV_OK;
 }
 
-// The walk type of an entry; `*gone` when it vanished since it was listed.
-std::uint32_t entry_type(const char *path, bool *gone) {
+// The walk type of entry `name` of `listing`; `*gone` when it vanished
+// since it was listed.
+std::uint32_t entry_type(cv_dir *listing, const char *name, bool *gone) {
     *gone = false;
     cv_file_status target{};
-    const cv_status st = cv_file_stat_path(path, &target, 0);
+    const cv_status st = cv_dir_stat_entry(listing, name, &target, 0);
     if (st != CV_OK) {
-        *gone = st == CV_E_FILE_NOT_FOUND && cv_file_stat_path(path, &target, CV_FILE_STAT_NO_FOLLOW) != CV_OK;
+        *gone = st == CV_E_FILE_NOT_FOUND &&
+                cv_dir_stat_entry(listing, name, &target, CV_FILE_STAT_NO_FOLLOW) != CV_OK;
         return CV_WALK_OTHER;
     }
     if (target.type == CV_FILE_TYPE_REGULAR) return CV_WALK_FILE;
     if (target.type != CV_FILE_TYPE_DIRECTORY) return CV_WALK_OTHER;
     cv_file_status self{};
-    if (cv_file_stat_path(path, &self, CV_FILE_STAT_NO_FOLLOW) != CV_OK) return CV_WALK_OTHER;
+    if (cv_dir_stat_entry(listing, name, &self, CV_FILE_STAT_NO_FOLLOW) != CV_OK)
+        return CV_WALK_OTHER;
     return self.type == CV_FILE_TYPE_DIRECTORY ? CV_WALK_DIRECTORY : CV_WALK_OTHER;
+}
+
+// Opens directory entry `name` of the innermost listing, whose full path is
+// `path`, as the new innermost level.
+cv_status enter(cv_dir_walk &w, const char *name, const char *path) {
+    if (std::strlen(path) + CV_DIR_LISTING_SUFFIX > CV_DIR_MAX_LISTING_PATH)
+        return CV_E_BUFFER_TOO_SMALL;
+    cv_dir *listing = nullptr;
+    if (const cv_status st = cv_dir_open_entry(w.innermost->listing, name, &listing); st != CV_OK)
+        return st;
+    return push_level(w, listing, path);
 }
 
 void free_walk(cv_dir_walk *w) {
@@ -116,12 +136,15 @@ cv_status cv_dir_walk_open(cv_dir_walk **walk, const char *path) {
     cv_file_status status{};
     cv_status st = cv_file_stat_path(w->path.data(), &status, 0);
     if (st == CV_OK) {
-        if (status.type == CV_FILE_TYPE_REGULAR)
+        if (status.type == CV_FILE_TYPE_REGULAR) {
             w->single_file = true;
-        else if (status.type == CV_FILE_TYPE_DIRECTORY)
-            st = push_level(*w, w->path.data());
-        else
+        } else if (status.type == CV_FILE_TYPE_DIRECTORY) {
+            cv_dir *listing = nullptr;
+            st = cv_dir_open(w->path.data(), &listing);
+            if (st == CV_OK) st = push_level(*w, listing, w->path.data());
+        } else {
             st = CV_E_NOT_A_DIRECTORY;
+        }
     }
     if (st != CV_OK) {
         free_walk(w);
@@ -169,7 +192,7 @@ cv_status cv_dir_walk_next(cv_dir_walk *walk, char *name, std::size_t size, std:
             built != CV_OK)
             return built;
         bool gone = false;
-        const std::uint32_t entry_kind = entry_type(full.data(), &gone);
+        const std::uint32_t entry_kind = entry_type(walk->innermost->listing, entry.data(), &gone);
         if (gone) continue;
         if (cv_str_copy(name, full.data(), size) != CV_OK) {
             name[0] = '\0';
@@ -178,7 +201,7 @@ cv_status cv_dir_walk_next(cv_dir_walk *walk, char *name, std::size_t size, std:
         if (entry_kind == CV_WALK_DIRECTORY) {
             // A directory that cannot be listed is reported as the failure; the
             // walk goes on with its next sibling.
-            if (const cv_status opened = push_level(*walk, full.data()); opened != CV_OK)
+            if (const cv_status opened = enter(*walk, entry.data(), full.data()); opened != CV_OK)
                 return opened;
         }
         *type = entry_kind;

@@ -85,13 +85,16 @@ void cv_error_trim_line_end(char *text) {
 cv_status cv_error_to_string(cv_status code, char *buf, std::size_t size) {
     if (!buf || size == 0) return CV_E_INVALID;
     if (const char *text = platform_text(code)) return cv_str_copy(buf, text, size);
-    const cv_status status = cv_native_error_text(code, buf, size);
+    // The whole message first: its line end is cut before the text is fitted
+    // to the caller's buffer, so a text that fits once trimmed is not cut.
+    std::array<char, CV_ERROR_SYSTEM_TEXT_SIZE> text;
+    const cv_status status = cv_native_error_text(code, text.data(), text.size());
     if (status != CV_OK) {
         buf[0] = '\0';
         return status;
     }
-    cv_error_trim_line_end(buf);
-    return CV_OK;
+    cv_error_trim_line_end(text.data());
+    return cv_str_copy(buf, text.data(), size);
 }
 
 const char *cv_strerror(cv_status code, char *buf, std::size_t size) {

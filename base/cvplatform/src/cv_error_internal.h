@@ -7,6 +7,9 @@
 
 #include "cvplatform/cv_status.h"
 
+/* Room for the longest system message text, terminator included. */
+inline constexpr std::size_t CV_ERROR_SYSTEM_TEXT_SIZE = 1024;
+
 /* The system's message text for `code`, as the system gives it (line end
  * included where the system adds one).  0; 122 when it does not fit `size`
  * (buffer emptied); otherwise the system's error. */

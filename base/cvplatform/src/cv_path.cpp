@@ -5,7 +5,10 @@
 // drive "C:/", "/", or a share "//host/share/"), collapses runs of
 // separators and never ends in "/" unless it is a bare root.  A ".." that
 // would climb above a root is dropped; in a relative path it is kept, so
-// "../../x" keeps its meaning.  URLs and "cvtp://" paths are never rewritten.
+// "../../x" keeps its meaning.  A host or share of "." or ".." is no share:
+// the path is rooted at "/".  The form is stable: canonicalising a canonical
+// path gives it back unchanged.  URLs and "cvtp://" paths are never
+// rewritten.
 //
 // The install locations (product root, configuration directory, the search
 // for "corvane.conf") are derived from an executable path passed in, so the
@@ -114,23 +117,50 @@ bool looks_like_unc(std::string_view s) {
            s.substr(3).find_first_of("/\\") != std::string_view::npos;
 }
 
+constexpr bool is_dot_name(std::string_view name) { return name == "." || name == ".."; }
+
+// The root "//host/share" at the start of `s`.
+struct unc_root {
+    std::string_view host;
+    std::string_view share;
+    std::size_t end;  // offset just after the share
+};
+
+// The UNC root of `s`, when it has one.  A host or share of "." or ".." names
+// no share: such a path is rooted at "/" instead (Linux reads a leading "//"
+// as "/"), so that its dots are resolved like any others and cannot climb
+// out of a directory behind a root that only looks canonical.
+bool find_unc_root(std::string_view s, unc_root *root) {
+    if (!looks_like_unc(s)) return false;
+    const std::size_t host_start = skip_seps(s, 0);
+    const std::size_t host_end = component_end(s, host_start);
+    const std::size_t share_start = skip_seps(s, host_end);
+    const std::size_t share_end = component_end(s, share_start);
+    *root = {s.substr(host_start, host_end - host_start),
+             s.substr(share_start, share_end - share_start), share_end};
+    return !is_dot_name(root->host) && !is_dot_name(root->share);
+}
+
+// A relative result whose first component reads as a drive ("c:" or "c:x")
+// would be rooted by the next canonicalisation; "./" in front keeps it
+// relative, and the form stable.
+bool starts_like_a_drive(std::string_view s) {
+    return s.size() >= 2 && is_letter(s[0]) && s[1] == ':';
+}
+
 // The canonical walk over `s` (not aliasing `dst`).  False when the result
 // does not fit or the UNC share is missing.
 bool canonicalize_into(std::string_view s, char *dst, std::size_t size) {
     path_writer out(dst, size);
     std::size_t i = 0;
     bool rooted = true;
-    if (looks_like_unc(s)) {
-        i = skip_seps(s, 0);
-        const std::size_t host_end = component_end(s, i);
-        const std::string_view host = s.substr(i, host_end - i);
-        i = skip_seps(s, host_end);
-        const std::size_t share_end = component_end(s, i);
-        const std::string_view share = s.substr(i, share_end - i);
-        if (host.empty() || share.empty()) return false;
-        if (!out.put("//") || !out.put(host) || !out.put('/') || !out.put(share) || !out.put('/'))
+    unc_root unc;
+    if (find_unc_root(s, &unc)) {
+        if (unc.host.empty() || unc.share.empty()) return false;
+        if (!out.put("//") || !out.put(unc.host) || !out.put('/') || !out.put(unc.share) ||
+            !out.put('/'))
             return false;
-        i = share_end;
+        i = unc.end;
     } else if (s.size() >= 2 && is_letter(s[0]) && s[1] == ':') {
         if (!out.put(s[0]) || !out.put(":/")) return false;
         i = 2;
@@ -163,6 +193,12 @@ bool canonicalize_into(std::string_view s, char *dst, std::size_t size) {
     }
     if (out.length() == 0 && !out.put('.')) return false;
     out.finish();
+    if (!rooted && starts_like_a_drive(std::string_view(dst, out.length()))) {
+        if (out.length() + 2 >= size) return false;
+        std::memmove(dst + 2, dst, out.length() + 1);
+        dst[0] = '.';
+        dst[1] = '/';
+    }
     return true;
 }
 
@@ -206,10 +242,8 @@ bool candidate_dir(const char *exe_dir, const char *suffix, char *buf, std::size
 }  // namespace
 
 std::size_t cv_path_creatable_start(std::string_view path) {
-    if (looks_like_unc(path)) {
-        const std::size_t host_end = component_end(path, skip_seps(path, 0));
-        return skip_seps(path, host_end);
-    }
+    if (unc_root unc; find_unc_root(path, &unc))
+        return static_cast<std::size_t>(unc.share.data() - path.data());
     if (path.size() >= 2 && is_letter(path[0]) && path[1] == ':') return skip_seps(path, 2);
     if (!path.empty() && is_sep(path[0])) return skip_seps(path, 0);
     return 0;

@@ -121,6 +121,17 @@ cv_status cv_str_append_many(char *dst, std::size_t capacity, std::size_t *curso
         return CV_E_INVALID;
     }
 
+    if (count == 0) return CV_OK;
+
+    // Without a cursor the strings go after the destination's current text,
+    // as cv_str_cat puts them.
+    std::size_t end = 0;
+    if (cursor == nullptr && dst != nullptr) {
+        end = cv_str_length(dst, capacity);
+        if (end >= capacity) return CV_E_BUFFER_SPACE;
+    }
+    if (cursor == nullptr) cursor = &end;
+
     va_start(args, cursor);
     cv_status status = CV_OK;
     for (int i = 0; i < count && status == CV_OK; ++i)

@@ -108,12 +108,28 @@ TEST(ErrorText, LineEndTrimming) {
     }
 }
 
-TEST(ErrorText, TooSmallBuffer) {
-    char buf[5] = "xxxx";
-    EXPECT_EQ(cv_error_to_string(2, buf, sizeof buf), 122u);
-    EXPECT_STREQ(buf, "");
+TEST(ErrorText, TooSmallBufferReportsTheCut) {
+    // A system text (glibc's "No such file or directory", 25 bytes) cut to
+    // fit, reported as cut.
+    const struct {
+        std::size_t size;
+        cv_status status;
+        const char *text;
+    } cases[] = {
+        {5, CV_E_BUFFER_SPACE, "No s"},
+        {25, CV_E_BUFFER_SPACE, "No such file or director"},
+        {26, CV_OK, "No such file or directory"},
+        {1, CV_E_BUFFER_SPACE, ""},
+    };
+    for (const auto &c : cases) {
+        char buf[32];
+        std::memset(buf, 'x', sizeof buf);
+        EXPECT_EQ(cv_error_to_string(2, buf, c.size), c.status) << c.size;
+        EXPECT_STREQ(buf, c.text) << c.size;
+    }
+    char buf[5];
     EXPECT_STREQ(cv_strerror(2, buf, sizeof buf), "Could not retrieve error message");
-    // A table text is a bounded copy: cut, with its own status.
+    // A table text is cut the same way.
     char small[10];
     EXPECT_EQ(cv_error_to_string(28677, small, sizeof small), 28677u);
     EXPECT_STREQ(small, "Insuffici");

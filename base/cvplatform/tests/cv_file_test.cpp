@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "../src/cv_file_internal.h"
 #include "cvplatform/cv_path.h"
 #include "cvplatform/cv_status.h"
 
@@ -496,6 +497,70 @@ TEST_F(FileTest, WalkFollowsFileLinksButNotDirectoryLinks) {
         {at("dangling"), CV_WALK_OTHER},
     };
     EXPECT_EQ(seen, expected);
+}
+
+// A backslash in a name read from disk is a character of that one name: the
+// walk neither climbs through "a\.." nor leaves the tree through
+// "..\..\..\etc", and reports each entry under its own name.
+TEST_F(FileTest, WalkTakesEachNameAsOneEntry) {
+    for (const char *d : {"a\\..", "..\\..\\..\\etc", "b\\c"}) fs::create_directory(dir_ / d);
+    write_file(at("a\\../x"), "");
+    write_file(at("..\\..\\..\\etc/y"), "");
+    write_file(at("b\\c/f"), "");
+    write_file(at("d\\e"), "");
+
+    cv_status end = 0;
+    const auto items = walk_all(dir_.string(), &end);
+    EXPECT_EQ(end, CV_E_END_REACHED);
+    std::map<std::string, std::uint32_t> seen;
+    int ups = 0;
+    for (const auto &item : items) {
+        if (item.type == CV_WALK_UP) {
+            ++ups;
+            continue;
+        }
+        EXPECT_EQ(item.name.rfind(dir_.string() + "/", 0), 0u) << item.name;
+        seen[item.name] = item.type;
+    }
+    const std::string root = dir_.string();
+    const std::map<std::string, std::uint32_t> expected = {
+        {root + "/a\\..", CV_WALK_DIRECTORY},
+        {root + "/a\\../x", CV_WALK_FILE},
+        {root + "/..\\..\\..\\etc", CV_WALK_DIRECTORY},
+        {root + "/..\\..\\..\\etc/y", CV_WALK_FILE},
+        {root + "/b\\c", CV_WALK_DIRECTORY},
+        {root + "/b\\c/f", CV_WALK_FILE},
+        {root + "/d\\e", CV_WALK_FILE},
+    };
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(ups, 4);  // three directories and the root
+}
+
+TEST_F(FileTest, EntryOperationsTakeOnlyOneEntryName) {
+    fs::create_directory(dir_ / "sub");
+    write_file(at("file"), "");
+    fs::create_directory_symlink(dir_ / "sub", dir_ / "link");
+    cv_dir *listing = nullptr;
+    ASSERT_EQ(cv_dir_open(dir_.c_str(), &listing), CV_OK);
+    cv_file_status status{};
+    cv_dir *sub = nullptr;
+    for (const char *bad : {"", ".", "..", "sub/..", "/etc"}) {
+        EXPECT_EQ(cv_dir_stat_entry(listing, bad, &status, 0), CV_E_INVALID) << bad;
+        EXPECT_EQ(cv_dir_open_entry(listing, bad, &sub), CV_E_INVALID) << bad;
+        EXPECT_EQ(sub, nullptr);
+    }
+    EXPECT_EQ(cv_dir_stat_entry(listing, "file", &status, 0), CV_OK);
+    EXPECT_EQ(status.type, CV_FILE_TYPE_REGULAR);
+    EXPECT_EQ(cv_dir_stat_entry(listing, "link", &status, CV_FILE_STAT_NO_FOLLOW), CV_OK);
+    EXPECT_EQ(status.type, CV_FILE_TYPE_OTHER);
+    // A link to a directory and a file are not listings (Linux reports the
+    // link, opened as a directory without following it, as no directory).
+    EXPECT_EQ(cv_dir_open_entry(listing, "link", &sub), static_cast<cv_status>(ENOTDIR));
+    EXPECT_EQ(cv_dir_open_entry(listing, "file", &sub), static_cast<cv_status>(ENOTDIR));
+    EXPECT_EQ(sub, nullptr);
+    ASSERT_EQ(cv_dir_open_entry(listing, "sub", &sub), CV_OK);
+    EXPECT_EQ(cv_dir_close(&sub), CV_OK);
+    EXPECT_EQ(cv_dir_close(&listing), CV_OK);
 }
 
 TEST_F(FileTest, WalkReportsAnUnreadableDirectoryAndGoesOn) {

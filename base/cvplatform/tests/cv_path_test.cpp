@@ -64,6 +64,58 @@ TEST(PathCanonicalize, ResolvesDotsAgainstTheRoot) {
     for (const auto &c : cases) EXPECT_EQ(canonical(c.in), c.out) << "input: " << c.in;
 }
 
+// "//host/share" is a root only with a real host and share: with "." or ".."
+// in either place the path is rooted at "/", which is how Linux reads it.
+const canon_case kDotShareCases[] = {
+    {"//tmp/../etc/passwd", "/etc/passwd"},
+    {"//./x", "/x"},
+    {"//../x", "/x"},
+    {"//host/..", "/"},
+    {"//host/.", "/host"},
+    {"//../../etc", "/etc"},
+    {"//./../..", "/"},
+    {"\\\\tmp\\..\\etc", "/etc"},
+    {"//host/share/../..", "//host/share/"},
+    {"//host/share/../../../etc", "//host/share/etc"},
+    {"//host/.share/x", "//host/.share/x"},
+    {"//..host/share", "//..host/share/"},
+};
+
+TEST(PathCanonicalize, DotHostOrShareIsNoShare) {
+    for (const auto &c : kDotShareCases) EXPECT_EQ(canonical(c.in), c.out) << "input: " << c.in;
+}
+
+TEST(PathCanonicalize, RelativeResultThatReadsAsADriveStaysRelative) {
+    const canon_case cases[] = {
+        {"x/../c:", "./c:"},
+        {"x/../c:d/e", "./c:d/e"},
+        {"./c:", "./c:"},
+        {"c:", "c:/"},       // a drive itself
+        {"x/c:", "x/c:"},    // not the first component
+        {"/x/../c:", "/c:"}, // rooted
+    };
+    for (const auto &c : cases) EXPECT_EQ(canonical(c.in), c.out) << "input: " << c.in;
+}
+
+// A canonical path canonicalises to itself, and never climbs above its root.
+TEST(PathCanonicalize, CanonicalFormIsStable) {
+    std::vector<std::string> inputs = {
+        "C:\\a\\.\\b\\..\\c", "/../x", "a/..", "../../x", "/..", "C:..", "a/../../b",
+        "//srv/share/..", "///srv/share/x", "x/../c:", "x/../C:/y", "a/../../c:", "//x",
+        "..\\..\\..\\etc", "a\\..", "/a/b/../../..",
+    };
+    for (const auto &c : kDotShareCases) inputs.emplace_back(c.in);
+    for (const std::string &in : inputs) {
+        const std::string once = canonical(in.c_str());
+        EXPECT_EQ(canonical(once.c_str()), once) << "input: " << in;
+        // Rooted results keep their root: no ".." component survives after one.
+        if (cv_path_is_relative(once.c_str()) == 0) {
+            EXPECT_EQ(("/" + once + "/").find("/../"), std::string::npos)
+                << "input: " << in << " gave " << once;
+        }
+    }
+}
+
 TEST(PathCanonicalize, LeavesUrlsAlone) {
     for (const char *url : {"cvtp://host/a/../b", "cvtp://", "https://h//x/./y\\z",
                             "svn+ssh://h/a/..", "a.b-c://x"})

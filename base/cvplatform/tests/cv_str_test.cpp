@@ -166,6 +166,32 @@ TEST(StrAppendMany, AppendsInOrderAndStopsAtTheFirstFailure) {
     EXPECT_EQ(cursor, 0u);
 }
 
+TEST(StrAppendMany, WithoutACursorAppendsAfterTheCurrentText) {
+    const struct {
+        const char *name;
+        const char *before;
+        std::size_t capacity;
+        const char *after;
+        cv_status status;
+    } cases[] = {
+        {"fits", "ab", 16, "abcdef", CV_OK},
+        {"empty destination", "", 16, "cdef", CV_OK},
+        {"cut", "ab", 6, "abcde", CV_E_BUFFER_SPACE},
+        {"already full", "abcde", 6, "abcde", CV_E_BUFFER_SPACE},
+    };
+    for (const auto &c : cases) {
+        char dst[16];
+        std::strcpy(dst, c.before);
+        EXPECT_EQ(cv_str_append_many(dst, c.capacity, nullptr, "cd", "ef", nullptr), c.status)
+            << c.name;
+        EXPECT_STREQ(dst, c.after) << c.name;
+    }
+    // No terminator within the capacity: nothing is written.
+    char full[4] = {'w', 'x', 'y', 'z'};
+    EXPECT_EQ(cv_str_append_many(full, sizeof full, nullptr, "a", nullptr), CV_E_BUFFER_SPACE);
+    EXPECT_EQ(std::memcmp(full, "wxyz", 4), 0);
+}
+
 TEST(StrAppendMany, TakesNineStringsAndRefusesATenth) {
     char dst[32];
     std::size_t cursor = 0;

@@ -15,9 +15,10 @@
 
 /* Writes the text of `code` into `buf`: the platform's own table for 28672 to
  * 28711 (28695 and 28696 have no entry), the system's message otherwise,
- * without a trailing line end.  0; 22 for a null buffer or zero size; for a
- * table text the bounded copy's status (28677, text cut); for a system text
- * 122 when it does not fit (buffer emptied) or the system's error. */
+ * without a trailing line end.  0; 22 for a null buffer or zero size; 28677
+ * (CV_E_BUFFER_SPACE) when the text does not fit: the buffer then holds the
+ * text cut to fit, ending on a whole UTF-8 character; for a system text that
+ * cannot be read, the system's error (buffer emptied). */
 cv_status cv_error_to_string(cv_status code, char *buf, std::size_t size);
 
 /* `buf` holding the text of `code`, or the fixed static text "Could not

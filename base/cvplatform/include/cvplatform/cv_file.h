@@ -169,8 +169,12 @@ cv_status cv_dir_walk_open(cv_dir_walk **walk, const char *path);
  * `name` and its type: CV_WALK_FILE, CV_WALK_OTHER, or CV_WALK_DIRECTORY,
  * whose entries follow at once.  When a directory's entries are done, ".."
  * with CV_WALK_UP; after the walked directory's own "..", 28678.  "." and
- * ".." entries are skipped.  A link to a file counts as the file; a link to a
- * directory is CV_WALK_OTHER and is not entered.  A directory that cannot be
+ * ".." entries are skipped.  Each name read from a directory is one entry of
+ * it, whatever it holds (a backslash is a character of the name, not a
+ * separator): it is joined to the listing's path as it is, and examined and
+ * entered under the open listing, so every path reported lies under the
+ * walked directory and the walk ends.  A link to a file counts as the file; a
+ * link to a directory is CV_WALK_OTHER and is not entered.  A directory that cannot be
  * listed gives its open failure (its path in `name`) and the walk goes on
  * with the next entry; 28677 when a path does not fit (the entry is skipped).
  * A one-file walk yields the path with CV_WALK_FILE, then 28678. */

@@ -57,8 +57,11 @@ cv_status cv_str_cat(char *dst, const char *src, std::size_t capacity);
 
 /* Appends up to nine strings, ended by a null pointer, with one shared
  * cursor; stops at the first failure and returns it (0 when all fitted, and
- * for a null first string).  More than nine strings are refused with 22
- * before anything is appended (the destination is emptied). */
+ * for a null first string).  A null cursor appends after the destination's
+ * current text, as cv_str_cat does (28677, nothing written, when the
+ * destination holds no terminator within its capacity).  More than nine
+ * strings are refused with 22 before anything is appended (the destination
+ * is emptied). */
 cv_status cv_str_append_many(char *dst, std::size_t capacity, std::size_t *cursor, ...);
 
 /* As cv_str_to without a length limit, leaving out the source's leading and

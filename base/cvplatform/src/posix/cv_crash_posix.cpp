@@ -11,8 +11,10 @@
 // instruction recurs when the handler returns to it and is then delivered,
 // with its own details, to that action; a signal that was sent rather than
 // caused by an instruction is raised again.  The process thus ends as it
-// would have without the handler, killed by the same signal.  SIGTRAP (a
-// breakpoint) is not caught.
+// would have without the handler, killed by the same signal.  A sent signal
+// (kill, sigqueue, tgkill, raise) is no fault of the program: it gets no
+// report, only the action that was in place before.  SIGTRAP (a breakpoint)
+// is not caught.
 //
 // Inside the handler only what tolerates a signal is used: fixed buffers,
 // write, the unwinder (loaded before, at install) and dladdr.  dladdr takes
@@ -130,11 +132,18 @@ void take_turn() {
     }
 }
 
+// True when another process, or the program itself, sent the signal (kill,
+// sigqueue, tgkill, raise): no instruction of the program faulted, so there
+// is nothing to report.  Codes of signals the kernel raises for a fault are
+// positive (SI_KERNEL included); those of sent signals are SI_USER (0) and
+// the negative ones.
+bool sent_by_a_process(const siginfo_t *info) { return info == nullptr || info->si_code <= 0; }
+
 // True when the fault will not happen again by returning to the
 // instruction: the signal was sent, or reports a memory error that the
 // faulting instruction did not cause.
 bool must_raise_again(int signal, const siginfo_t *info) {
-    if (info == nullptr || info->si_code <= 0) return true;
+    if (sent_by_a_process(info)) return true;
 #ifdef BUS_MCEERR_AO
     if (signal == SIGBUS && info->si_code == BUS_MCEERR_AO) return true;
 #else
@@ -143,10 +152,8 @@ bool must_raise_again(int signal, const siginfo_t *info) {
     return false;
 }
 
-void on_fatal_signal(int signal, siginfo_t *info, void *context) {
-    const int saved_errno = errno;
-    take_turn();
-
+// Writes the report of a fault the program caused.
+void report_fault(int signal, const siginfo_t *info, void *context) {
     const interrupted_state state = interrupted(context);
     const bool near_stack =
         state.known && info != nullptr && signal == SIGSEGV &&
@@ -170,6 +177,12 @@ void on_fatal_signal(int signal, siginfo_t *info, void *context) {
     const int available = captured - first;
     cv_crash_report(code, frames + first, available < CV_CRASH_FRAMES ? available : CV_CRASH_FRAMES,
                     exact);
+}
+
+void on_fatal_signal(int signal, siginfo_t *info, void *context) {
+    const int saved_errno = errno;
+    take_turn();
+    if (!sent_by_a_process(info)) report_fault(signal, info, context);
 
     const int index = signal_index(signal);
     if (index >= 0) (void)::sigaction(signal, &g_hooks.previous[index], nullptr);

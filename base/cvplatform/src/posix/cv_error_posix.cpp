@@ -32,7 +32,7 @@ constexpr status_text kSystemStatusTexts[] = {
     {CV_E_NOT_A_DIRECTORY, "The directory name is invalid."},
 };
 
-constexpr std::size_t kMessageSize = 1024;
+constexpr std::size_t kMessageSize = CV_ERROR_SYSTEM_TEXT_SIZE;
 
 /* strerror_r comes in two forms; the overloads pick the text from either. */
 [[maybe_unused]] const char *message_of(const char *gnu_result, const char *) {

@@ -5,6 +5,10 @@
 // so every path is canonicalised before the call, as the Windows layer does
 // when it builds its wide native path; a path that cannot be canonicalised
 // gives 22 on both.  Failures are errno values.
+//
+// Entries of an open listing are reached under the listing's descriptor
+// (fstatat, openat), by their name as read: a name is never canonicalised,
+// since a backslash or a dot in it is part of the name on POSIX.
 #include "cvplatform/cv_file.h"
 
 #include <array>
@@ -18,6 +22,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "../cv_file_internal.h"
 #include "../cv_path_internal.h"
 #include "cvplatform/cv_log.h"
 #include "cvplatform/cv_path.h"
@@ -34,12 +39,6 @@ namespace {
 // applies as to any other mode.
 constexpr mode_t kDefaultFileMode = 0666;
 constexpr mode_t kDefaultDirMode = 0777;
-
-// The largest listed path: the Windows search appends "\*" and allows 8191
-// characters, and the same bound holds here so both layers accept the same
-// paths.
-constexpr std::size_t kMaxListingPath = 8189;
-constexpr std::size_t kListingSuffix = 2;
 
 // One read or write moves at most this much, as Linux does itself.
 constexpr std::size_t kMaxTransfer = 0x7ffff000;
@@ -87,6 +86,12 @@ int open_flags(std::uint32_t flags) {
     // the sharing bits have no POSIX meaning.
     if ((flags & CV_FILE_WRITE_THROUGH) != 0) o |= O_DSYNC;
     return o;
+}
+
+// True for a name that is one entry of a directory.
+bool is_entry_name(const char *name) {
+    const std::string_view n(name);
+    return !n.empty() && n != "." && n != ".." && n.find('/') == std::string_view::npos;
 }
 
 bool valid(const cv_file_handle *handle) {
@@ -294,7 +299,7 @@ cv_status cv_dir_open(const char *path, cv_dir **dir) {
     *dir = nullptr;
     native_path native;
     if (const cv_status st = to_native(path, native); st != CV_OK) return st;
-    if (std::strlen(native.data()) + kListingSuffix > kMaxListingPath)
+    if (std::strlen(native.data()) + CV_DIR_LISTING_SUFFIX > CV_DIR_MAX_LISTING_PATH)
         return CV_E_BUFFER_TOO_SMALL;
 
     DIR *stream = ::opendir(native.data());
@@ -324,6 +329,41 @@ cv_status cv_dir_read(cv_dir *dir, char *name, std::size_t size) {
         name[0] = '\0';
         return st;
     }
+    return CV_OK;
+}
+
+cv_status cv_dir_stat_entry(cv_dir *dir, const char *name, cv_file_status *status,
+                            std::uint32_t flags) {
+    if (dir == nullptr || name == nullptr || status == nullptr || !is_entry_name(name))
+        return CV_E_INVALID;
+    struct stat st {};
+    const int at_flags = (flags & CV_FILE_STAT_NO_FOLLOW) != 0 ? AT_SYMLINK_NOFOLLOW : 0;
+    if (::fstatat(::dirfd(dir->stream), name, &st, at_flags) != 0) return last_error();
+    return cv_file_setstat(status, &st);
+}
+
+cv_status cv_dir_open_entry(cv_dir *dir, const char *name, cv_dir **sub) {
+    if (sub == nullptr) return CV_E_INVALID;
+    *sub = nullptr;
+    if (dir == nullptr || name == nullptr || !is_entry_name(name)) return CV_E_INVALID;
+    int fd;
+    do {
+        fd = ::openat(::dirfd(dir->stream), name,
+                      O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return last_error();
+    DIR *stream = ::fdopendir(fd);
+    if (stream == nullptr) {
+        const cv_status error = last_error();
+        ::close(fd);
+        return error;
+    }
+    cv_dir *d = new (std::nothrow) cv_dir{stream, false};
+    if (d == nullptr) {
+        ::closedir(stream);
+        return CV_E_NO_MEMORY;
+    }
+    *sub = d;
     return CV_OK;
 }
 
