@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <string>
+#include <vector>
 
 #include "cv_test_log_capture.h"
 #include "cv_uac_test_variables.h"
@@ -242,6 +243,53 @@ TEST_F(Fitness, SearchTakesTheBestMatchAndSkipsFailingOnes) {
     EXPECT_EQ(best(address_only.tree()), "2");
     test_variables elsewhere{{"peer_ip", "172.16.0.1"}};
     EXPECT_EQ(best(elsewhere.tree()), "<none>");
+}
+
+TEST_F(Fitness, AFailedRuleAnywhereOnThePathPutsTheMatchOut) {
+    decorated_conf conf(fixture_path("fitness_failed_elements.conf"));
+    ASSERT_EQ(conf.decorate_status, 0u);
+    test_variables variables{{"cookie", "abc"}};
+    struct row {
+        std::int32_t list_tag;
+        std::int32_t entry_tag;
+        const char *best;
+    };
+    const row rows[] = {
+        {PARSE_XML_TAG_users, PARSE_XML_TAG_user, "plain user"},     /* failed parent, high child */
+        {PARSE_XML_TAG_groups, PARSE_XML_TAG_group, "plain group"},  /* failed child, high parent */
+        {PARSE_XML_TAG_realms, PARSE_XML_TAG_realm, "sum 3"},        /* sums rank, first of equals */
+        {PARSE_XML_TAG_trunks, PARSE_XML_TAG_trunk, "<none>"},       /* every path out */
+    };
+    for (const row &r : rows) {
+        const std::int32_t path[] = {r.list_tag, r.entry_tag, PARSE_XML_TAG_name, E};
+        xmlNode *node = parse_xml_get_best_matching_node(conf.roots(), path, variables.tree(),
+                                                         nullptr);
+        EXPECT_EQ(node ? std::string(parse_xml_get_node_text(node)) : std::string("<none>"),
+                  r.best)
+            << parse_xml_tag_name(r.list_tag);
+    }
+}
+
+TEST_F(Fitness, AMatchThroughAFailedElementScoresOutAndOthersTheirSum) {
+    decorated_conf conf(fixture_path("fitness_failed_elements.conf"));
+    ASSERT_EQ(conf.decorate_status, 0u);
+    test_variables variables{{"cookie", "abc"}};
+    const std::int32_t path[] = {PARSE_XML_TAG_realms, PARSE_XML_TAG_realm, PARSE_XML_TAG_name, E};
+    std::vector<std::int32_t> scores;
+    std::int32_t score = 0;
+    parse_xml_search_handle *handle = nullptr;
+    for (xmlNode *m = parse_xml_get_first_matching_node(conf.roots(), &handle, path,
+                                                        variables.tree(), nullptr, &score);
+         m; m = parse_xml_get_next_matching_node(handle, &score))
+        scores.push_back(score);
+    EXPECT_EQ(parse_xml_free_search_handle(handle), 0u);
+    EXPECT_EQ(scores, (std::vector<std::int32_t>{2, 3, 3}));
+
+    const std::int32_t users[] = {PARSE_XML_TAG_users, PARSE_XML_TAG_user, PARSE_XML_TAG_name, E};
+    EXPECT_NE(parse_xml_get_first_matching_node(conf.roots(), nullptr, users, variables.tree(),
+                                                nullptr, &score),
+              nullptr);
+    EXPECT_EQ(score, PARSE_XML_MATCH_OUT); /* -1 + 9 used to make 8 */
 }
 
 }  // namespace
