@@ -119,6 +119,75 @@ TEST_F(Fitness, RegisteringAgainReplacesAndReturnsTheOldFunction) {
     EXPECT_EQ(cv_uac_register_function("x", nullptr, nullptr), 22u);
 }
 
+TEST_F(Fitness, AShorthandValueIsTheArgumentAndCannotAddFormulaTerms) {
+    test_variables variables{
+        {"peer_ip", "10.1.1.1"}, {"cookie", "x\"y"}, {"classes", "silver"}, {"other", "5"}};
+    const struct {
+        std::string xml;
+        std::int32_t fitness; /* as the function rules on the literal value */
+    } cases[] = {
+        /* Not an address: the rule fails; it used to read as ...)|(1, true. */
+        {"<x peer_ip=\"192.168.0.0/16)|(1\"/>", -1},
+        {"<x peer_ip=\"192.168.0.0/16) | (1\"/>", -1},
+        /* Patterns that match nothing, not terms of a formula. */
+        {"<x cookie=\"zzz)|(1\"/>", -1},
+        {"<x cookie=\"q) + (5\"/>", -1},
+        {"<x cookie=\"q*) | cookie(*\"/>", -1},
+        {"<x classes=\"gold)|(1\"/>", -1},
+        {"<x classes=\"gold);(1\"/>", -1},
+        /* Quote characters and brackets are data too. */
+        {"<x cookie='x\"*'/>", 1},
+        {"<x cookie=\"x'y|x&quot;y\"/>", 1},
+        {"<x cookie=\"#$'|x*\"/>", 1},
+        {"<x cookie=\"[x]|{x}|&lt;x&gt;|x?y\"/>", 1},
+        {"<x classes=\"gold;s*\"/>", 1},
+        {"<x peer_ip=\"10.0.0.0/8\"/>", 1},
+        /* A value holding every quote character cannot be passed: refused. */
+        {"<x cookie=\"x&quot;y'#$\"/>", -1},
+        /* Too long to pass whole: refused, never cut. */
+        {"<x cookie=\"" + std::string(600, '*') + "\"/>", -1},
+        /* Named like a variable: quoted as well, and no such function. */
+        {"<x other=\"1)|(1\"/>", -1},
+    };
+    for (const auto &c : cases) EXPECT_EQ(fitness_of(c.xml, variables.tree()), c.fitness) << c.xml;
+}
+
+TEST_F(Fitness, RefusedShorthandValuesSayWhy) {
+    test_variables variables{{"cookie", "abc"}};
+    const std::string mark = cv_test_log_capture::mark();
+    std::string error;
+    EXPECT_EQ(fitness_of("<x cookie_a=\"&quot;'#$\"/>", variables.tree(), nullptr, &error), -1);
+    EXPECT_EQ(error, "Unquotable value of attribute cookie_a");
+    /* cookie(...) holds at most 511 characters: a value of 503. */
+    EXPECT_EQ(fitness_of("<x cookie=\"" + std::string(504, '*') + "\"/>", variables.tree(),
+                         nullptr, &error),
+              -1);
+    EXPECT_EQ(error, "Rule too long of attribute cookie");
+    EXPECT_EQ(fitness_of("<x cookie=\"" + std::string(503, '*') + "\"/>", variables.tree(),
+                         nullptr, &error),
+              1)
+        << error;
+    const std::string log = cv_test_log_capture::since(mark);
+    EXPECT_NE(log.find("UAC failed to apply fitness rule: Unquotable value of attribute cookie_a"),
+              std::string::npos)
+        << log;
+}
+
+TEST_F(Fitness, StateIsSkippedOnlyAsAVariableName) {
+    cv_uac_function_registry registry{};
+    ASSERT_EQ(cv_uac_register_function_in(&registry, "sta", always_seven, nullptr), 0u);
+    test_variables variables{{"state", "on"}, {"statement", "on"}};
+    /* A name that begins with a function's name is that function's rule. */
+    EXPECT_EQ(fitness_of("<x state=\"on\"/>", variables.tree(), &registry), 13);
+    EXPECT_EQ(fitness_of("<x state_2=\"on\"/>", nullptr, &registry), 13);
+    cv_uac_function_registry_clear(&registry);
+    /* Named like a variable: `state` is no rule, other names are. */
+    std::string error;
+    EXPECT_EQ(fitness_of("<x state=\"on\"/>", variables.tree(), nullptr, &error), 0);
+    EXPECT_EQ(fitness_of("<x statement=\"on\"/>", variables.tree(), nullptr, &error), -1);
+    EXPECT_EQ(error, "Function statement() not found");
+}
+
 struct rule_case {
     const char *argument;
     const char *value;
