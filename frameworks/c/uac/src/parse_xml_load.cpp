@@ -394,36 +394,39 @@ void relocate_legacy_paths(xmlDoc *document) {
 }
 
 /* Joins the text pieces of every element below `top` that comments or
- * processing instructions split apart into the element's first text node.
- * Iterative, linear in the number of nodes and the text's length. */
-void join_split_texts(xmlNode *top) {
+ * processing instructions split apart into the element's first text node
+ * (CDATA sections are text already: the reader's options say so).
+ * Iterative, linear in the number of nodes and the text's length.  0; 28682
+ * when a joined value would be longer than the parser allows one text
+ * (XML_MAX_TEXT_LENGTH), as a single text of that length is refused; 8 when
+ * the joined text cannot be stored. */
+cv_status join_split_texts(xmlNode *top) {
     std::string joined;
     xmlNode *const stop = top->parent;
     for (xmlNode *node = top; node;) {
         if (node->type == XML_ELEMENT_NODE) {
             xmlNode *first = nullptr;
             bool split = false;
-            for (xmlNode *child = node->children; child; child = child->next) {
-                if (child->type != XML_TEXT_NODE && child->type != XML_CDATA_SECTION_NODE)
-                    continue;
-                if (!first)
-                    first = child;
-                else
+            for (xmlNode *child = node->children; child && !split; child = child->next) {
+                if (child->type != XML_TEXT_NODE) continue;
+                if (first)
                     split = true;
+                else
+                    first = child;
             }
-            if (first && (split || first->type != XML_TEXT_NODE)) {
+            if (split) {
                 joined.clear();
                 for (xmlNode *child = first; child;) {
                     xmlNode *next = child->next;
-                    if (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE) {
+                    if (child->type == XML_TEXT_NODE) {
                         if (child->content) joined.append(reinterpret_cast<char *>(child->content));
+                        if (joined.size() > XML_MAX_TEXT_LENGTH) return CV_E_XML_PARSE;
                         if (child != first) unlink_and_free(child);
                     }
                     child = next;
                 }
-                first->type = XML_TEXT_NODE;
-                first->name = xmlStringText;
                 xmlNodeSetContentLen(first, BAD_CAST joined.data(), static_cast<int>(joined.size()));
+                if (!first->content) return CV_E_NO_MEMORY;
             }
             if (node->children) {
                 node = node->children;
@@ -432,10 +435,11 @@ void join_split_texts(xmlNode *top) {
         }
         while (node && !node->next) {
             node = node->parent;
-            if (node == stop) return;
+            if (node == stop) return CV_OK;
         }
         if (node) node = node->next;
     }
+    return CV_OK;
 }
 
 /* Frees every element child of `document`: what is left of a refused root. */
@@ -549,7 +553,17 @@ cv_status parse_xml_load_document(const char *source, std::int32_t *version,
     }
     if (!root_kept) drop_refused_root(loaded);
     if (xmlNode *root = xmlDocGetRootElement(loaded)) {
-        join_split_texts(root);
+        if (const cv_status joined = join_split_texts(root); joined != CV_OK) {
+            xmlFreeDoc(loaded);
+            if (joined == CV_E_NO_MEMORY) {
+                cv_log_error("Unable to join the text of an element of %s",
+                             escaped_source(source, shown));
+                return joined;
+            }
+            cv_log_error("Error reading configuration file %s.  Malformed XML?",
+                         escaped_source(source, shown));
+            return joined;
+        }
         if (version && root_is_conf) relocate_legacy_paths(loaded);
     }
     *document = loaded;

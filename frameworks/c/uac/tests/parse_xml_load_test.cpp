@@ -370,6 +370,10 @@ INSTANTIATE_TEST_SUITE_P(
                   "XML?\r\n"},
         bad_input{"DeepNesting", deep_nesting(5000), 28682,
                   "Error reading configuration file <CONF version=\"2\"><item><item>"},
+        bad_input{"SplitTextOverTheTextLimit",
+                  "<CONF version=\"2\"><name>" + std::string(6000000, 'x') + "<!--c-->" +
+                      std::string(6000000, 'y') + "</name></CONF>",
+                  28682, "Error reading configuration file <CONF version=\"2\"><name>xxx"},
         bad_input{"HugeText",
                   "<CONF version=\"2\"><name>" + std::string(11000000, 'x') + "</name></CONF>",
                   28682, "Error reading configuration file <CONF version=\"2\"><name>xxx"}),

@@ -135,17 +135,22 @@ void parse_xml_deinitialize();
  * root is kept only when it is named CONF (any case) and its version attribute
  * passes: PARSE_XML_ANY_VERSION accepts any version (or none) and reports the
  * one found back into `*version`; any other value must equal the attribute.
- * A root that fails is left out: the status is still 0 and the document holds
- * none of its content, so the caller sees an empty configuration.  Legacy
- * element paths are moved to their current places when the root is CONF.
+ * A root that fails is left out, whatever precedes it (a document type,
+ * comments, processing instructions): the status is still 0 and the
+ * document holds no element, so the caller sees an empty configuration.
+ * Legacy element paths are moved to their current places when the root is
+ * a kept CONF.  Every element's text is whole (see parse_xml_get_node_text).
  * External entities are never loaded and nothing is fetched over a network;
  * a document that refers to external content is refused as unreadable.
+ * libxml2's messages go to the log, escaped, one line each; nothing is
+ * written to standard output or standard error.
  * 0 with `*document` set (release with parse_xml_free_document); 22 for a
  * null `source` or `document` or a string too long for the reader; 2 when
  * no reader can be made ("Error allocating LibXML reader for %s.  Does the
  * file exist?"); 28682 for a document that cannot be read ("Error reading
- * configuration file %s.  Malformed XML?").  `*document` is null on
- * failure. */
+ * configuration file %s.  Malformed XML?"), also when a value joined from
+ * several pieces would exceed the parser's limit of one text; 8 when a
+ * joined value cannot be stored.  `*document` is null on failure. */
 [[nodiscard]] cv_status parse_xml_load_document(const char *source, std::int32_t *version,
                                                 xmlDoc **document);
 
