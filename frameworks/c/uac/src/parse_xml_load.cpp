@@ -23,8 +23,8 @@
 // in force.
 //
 // An element's value is its whole text: after loading, the text pieces of
-// an element that comments or processing instructions split apart are
-// joined into its first text node, so that every reader of the tree (the
+// a value (an element without element children) that comments or
+// processing instructions split apart are joined into its first text node, so that every reader of the tree (the
 // decoration, hence searches and option values, and parse_xml_get_node_text)
 // sees the same, complete value.
 //
@@ -393,8 +393,9 @@ void relocate_legacy_paths(xmlDoc *document) {
     for (const legacy_move &move : kLegacyMoves) relocate_row(root, move);
 }
 
-/* Joins the text pieces of every element below `top` that comments or
- * processing instructions split apart into the element's first text node
+/* Joins the text pieces of every value (an element without element
+ * children) below `top` that comments or processing instructions split
+ * apart into the element's first text node
  * (CDATA sections are text already: the reader's options say so).
  * Iterative, linear in the number of nodes and the text's length.  0; 28682
  * when a joined value would be longer than the parser allows one text
@@ -405,16 +406,20 @@ cv_status join_split_texts(xmlNode *top) {
     xmlNode *const stop = top->parent;
     for (xmlNode *node = top; node;) {
         if (node->type == XML_ELEMENT_NODE) {
+            /* A value is text alone: an element holding elements is a
+             * container, whose blanks between children are no value. */
             xmlNode *first = nullptr;
             bool split = false;
-            for (xmlNode *child = node->children; child && !split; child = child->next) {
+            bool container = false;
+            for (xmlNode *child = node->children; child && !container; child = child->next) {
+                if (child->type == XML_ELEMENT_NODE) container = true;
                 if (child->type != XML_TEXT_NODE) continue;
                 if (first)
                     split = true;
                 else
                     first = child;
             }
-            if (split) {
+            if (split && !container) {
                 joined.clear();
                 for (xmlNode *child = first; child;) {
                     xmlNode *next = child->next;

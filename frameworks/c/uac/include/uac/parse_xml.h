@@ -169,10 +169,11 @@ xmlNode *parse_xml_get_root(xmlDoc *document);
 /* The element name of `node`, or null. */
 const char *parse_xml_get_node_name(const xmlNode *node);
 
-/* For a text node its content, for an element its text, else null.  The
- * text of an element loaded by parse_xml_load_document is whole: CDATA
- * sections are text, and pieces split by comments or processing
- * instructions are joined into its first text child. */
+/* For a text node its content, for an element the content of its first
+ * text child, else null.  In a document loaded by parse_xml_load_document
+ * that is a value's whole text: CDATA sections are text, and the pieces of
+ * a value (an element without element children) that comments or
+ * processing instructions split are joined into its first text child. */
 const char *parse_xml_get_node_text(const xmlNode *node);
 
 /* Builds tracker records for `top`, its following siblings and all their
