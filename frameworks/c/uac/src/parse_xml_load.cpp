@@ -24,9 +24,10 @@
 //
 // An element's value is its whole text: after loading, the text pieces of
 // a value (an element without element children) that comments or
-// processing instructions split apart are joined into its first text node, so that every reader of the tree (the
-// decoration, hence searches and option values, and parse_xml_get_node_text)
-// sees the same, complete value.
+// processing instructions split apart are joined into its first text node,
+// so that every reader of the tree (parse_xml_get_node_text, and through it
+// the decoration, hence searches and option values) sees the same, complete
+// value.
 //
 // Legacy relocation moves every element found at one of a fixed list of old
 // paths, whole (attributes, and so its conditions, included), to the
@@ -430,7 +431,8 @@ cv_status join_split_texts(xmlNode *top) {
                     }
                     child = next;
                 }
-                xmlNodeSetContentLen(first, BAD_CAST joined.data(), static_cast<int>(joined.size()));
+                xmlNodeSetContentLen(first, BAD_CAST joined.data(),
+                                     static_cast<int>(joined.size()));
                 if (!first->content) return CV_E_NO_MEMORY;
             }
             if (node->children) {

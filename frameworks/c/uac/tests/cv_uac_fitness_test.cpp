@@ -324,10 +324,14 @@ TEST_F(Fitness, AFailedRuleAnywhereOnThePathPutsTheMatchOut) {
         const char *best;
     };
     const row rows[] = {
-        {PARSE_XML_TAG_users, PARSE_XML_TAG_user, "plain user"},     /* failed parent, high child */
-        {PARSE_XML_TAG_groups, PARSE_XML_TAG_group, "plain group"},  /* failed child, high parent */
-        {PARSE_XML_TAG_realms, PARSE_XML_TAG_realm, "sum 3"},        /* sums rank, first of equals */
-        {PARSE_XML_TAG_trunks, PARSE_XML_TAG_trunk, "<none>"},       /* every path out */
+        /* failed parent, high child */
+        {PARSE_XML_TAG_users, PARSE_XML_TAG_user, "plain user"},
+        /* failed child, high parent */
+        {PARSE_XML_TAG_groups, PARSE_XML_TAG_group, "plain group"},
+        /* every element passes: the sums rank, the first of equals wins */
+        {PARSE_XML_TAG_realms, PARSE_XML_TAG_realm, "sum 3"},
+        /* every path out */
+        {PARSE_XML_TAG_trunks, PARSE_XML_TAG_trunk, "<none>"},
     };
     for (const row &r : rows) {
         const std::int32_t path[] = {r.list_tag, r.entry_tag, PARSE_XML_TAG_name, E};
