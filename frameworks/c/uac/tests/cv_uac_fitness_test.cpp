@@ -365,4 +365,25 @@ TEST_F(Fitness, AMatchThroughAFailedElementScoresOutAndOthersTheirSum) {
     EXPECT_EQ(score, PARSE_XML_MATCH_OUT); /* -1 + 9 used to make 8 */
 }
 
+TEST_F(Fitness, RelocatedLegacyElementsKeepTheirConditions) {
+    decorated_conf conf(fixture_path("legacy_conditions_and_repeats.conf"), 2);
+    ASSERT_EQ(conf.decorate_status, 0u);
+    const std::int32_t snapshots[] = {PARSE_XML_TAG_server, PARSE_XML_TAG_watch,
+                                      PARSE_XML_TAG_watchd, PARSE_XML_TAG_max_snapshots, E};
+    const std::int32_t level[] = {PARSE_XML_TAG_server, PARSE_XML_TAG_watch,
+                                  PARSE_XML_TAG_log_level, E};
+    auto best = [&](const std::int32_t *path, cv_btree *variables) {
+        xmlNode *node = parse_xml_get_best_matching_node(conf.roots(), path, variables, nullptr);
+        return node ? std::string(parse_xml_get_node_text(node)) : std::string("<none>");
+    };
+    test_variables small{{"cookie", "small"}, {"peer_ip", "10.1.1.1"}};
+    test_variables big{{"cookie", "big"}, {"peer_ip", "10.1.1.1"}};
+    EXPECT_EQ(best(snapshots, small.tree()), "5");  /* its rule holds: 1 beats 0 */
+    EXPECT_EQ(best(snapshots, big.tree()), "50");   /* its rule fails: the plain one */
+    /* The first server's conditional level; the second server's plain one. */
+    EXPECT_EQ(best(level, small.tree()), "debug");
+    test_variables elsewhere{{"cookie", "small"}, {"peer_ip", "192.168.1.1"}};
+    EXPECT_EQ(best(level, elsewhere.tree()), "warning");
+}
+
 }  // namespace
