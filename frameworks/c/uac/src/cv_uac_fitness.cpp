@@ -91,12 +91,20 @@ const cv_uac_function_record *function_prefixing(const cv_uac_function_registry 
  * argument runs to the next one of the same kind, without nesting. */
 constexpr std::string_view kArgumentQuotes = "\"'#$";
 
-/* Fails a rule that cannot be written: logged and left in `error_text`. */
-void refuse_rule(char *error_text, const char *reason, std::string_view attribute) {
-    char escaped[CV_UAC_FITNESS_ERROR_SIZE / 2];
-    (void)cv_log_escape(attribute.data(), attribute.size(), escaped, sizeof escaped);
+/* Why a shorthand rule cannot be written. */
+enum class refusal { unquotable, too_long };
+
+/* Fails the rule of `attribute`: logged, and left in `error_text`. */
+void refuse_rule(char *error_text, refusal reason, std::string_view attribute) {
+    char name[CV_UAC_FITNESS_ERROR_SIZE / 2];
+    (void)cv_log_escape(attribute.data(), attribute.size(), name, sizeof name);
     char text[CV_UAC_FITNESS_ERROR_SIZE];
-    (void)cv_snprintf(text, sizeof text, "%s of attribute %s", reason, escaped);
+    if (reason == refusal::unquotable)
+        (void)cv_snprintf(text, sizeof text, "Value of attribute %s holds every quote character",
+                          name);
+    else
+        (void)cv_snprintf(text, sizeof text, "Rule of attribute %s longer than %zu characters", name,
+                          CV_UAC_SHORTHAND_FORMULA_MAX);
     cv_log_error("UAC failed to apply fitness rule: %s", text);
     if (error_text) (void)cv_str_copy(error_text, text, CV_UAC_FITNESS_ERROR_SIZE);
 }
@@ -118,11 +126,11 @@ bool shorthand_rule(std::string_view function, std::string_view attribute, std::
             break;
         }
     if (delimiter == '\0') {
-        refuse_rule(error_text, "Unquotable value", attribute);
+        refuse_rule(error_text, refusal::unquotable, attribute);
         return false;
     }
     if (function.size() + value.size() + 2 > CV_UAC_SHORTHAND_FORMULA_MAX) {
-        refuse_rule(error_text, "Rule too long", attribute);
+        refuse_rule(error_text, refusal::too_long, attribute);
         return false;
     }
     (void)cv_snprintf(formula, sizeof formula, "%.*s=%c%.*s%c", static_cast<int>(function.size()),
