@@ -4,9 +4,19 @@
 // the formula attribute, shorthand attributes named after a registered
 // function (the registry is ordered by decreasing name length, so the first
 // name that prefixes the attribute's name is the longest one) and attributes
-// named like a variable.  Each rule is a formula; the fitness is 0 without
-// rules, 2 x (sum of the results) - 1 with rules, and -1 as soon as one rule
-// fails, so that a failing element is always passed over.
+// named like a variable (except `state`).  Each rule is a formula; the
+// fitness is 0 without rules, 2 x (sum of the results) - 1 with rules, and
+// -1 as soon as one rule fails, so that a failing element is always passed
+// over.
+//
+// A shorthand's value is the function's argument, never formula text: it is
+// written into the rule between quote characters that it does not contain
+// (name="value"), so that no parenthesis, operator or delimiter in it can
+// end the argument early and add terms of its own.  Refusing such
+// characters instead would refuse ordinary values (cookie patterns are
+// separated by "|", class lists by ";", addresses carry "/", ":" and
+// brackets).  A value that holds every quote character, or a rule that
+// would not fit, is refused: the rule fails, it is never cut or changed.
 //
 // The search engine scores candidates through a replaceable callback;
 // cv_uac_fitness_install puts this module's scorer there.
@@ -75,6 +85,58 @@ const cv_uac_function_record *function_prefixing(const cv_uac_function_registry 
             std::string_view(record->name, record->name_length))
             return record;
     return nullptr;
+}
+
+/* The characters that may enclose a function's argument after "=": the
+ * argument runs to the next one of the same kind, without nesting. */
+constexpr std::string_view kArgumentQuotes = "\"'#$";
+
+/* Why a shorthand rule cannot be written. */
+enum class refusal { unquotable, too_long };
+
+/* Fails the rule of `attribute`: logged, and left in `error_text`. */
+void refuse_rule(char *error_text, refusal reason, std::string_view attribute) {
+    char name[CV_UAC_FITNESS_ERROR_SIZE / 2];
+    (void)cv_log_escape(attribute.data(), attribute.size(), name, sizeof name);
+    char text[CV_UAC_FITNESS_ERROR_SIZE];
+    if (reason == refusal::unquotable)
+        (void)cv_snprintf(text, sizeof text, "Value of attribute %s holds every quote character",
+                          name);
+    else
+        (void)cv_snprintf(text, sizeof text, "Rule of attribute %s longer than %zu characters", name,
+                          CV_UAC_SHORTHAND_FORMULA_MAX);
+    cv_log_error("UAC failed to apply fitness rule: %s", text);
+    if (error_text) (void)cv_str_copy(error_text, text, CV_UAC_FITNESS_ERROR_SIZE);
+}
+
+/* Room for a shorthand rule: the quoted form name="value" is one character
+ * longer than name(value), which CV_UAC_SHORTHAND_FORMULA_MAX bounds. */
+constexpr std::size_t kShorthandSize = CV_UAC_SHORTHAND_FORMULA_MAX + 2;
+
+/* Writes the rule name="value" for a shorthand attribute into `formula`,
+ * quoted with the first quote character that `value` does not contain.
+ * False, refused with a log line, when there is none or name(value) would
+ * exceed CV_UAC_SHORTHAND_FORMULA_MAX characters. */
+bool shorthand_rule(std::string_view function, std::string_view attribute, std::string_view value,
+                    char (&formula)[kShorthandSize], char *error_text) {
+    char delimiter = '\0';
+    for (const char candidate : kArgumentQuotes)
+        if (value.find(candidate) == std::string_view::npos) {
+            delimiter = candidate;
+            break;
+        }
+    if (delimiter == '\0') {
+        refuse_rule(error_text, refusal::unquotable, attribute);
+        return false;
+    }
+    if (function.size() + value.size() + 2 > CV_UAC_SHORTHAND_FORMULA_MAX) {
+        refuse_rule(error_text, refusal::too_long, attribute);
+        return false;
+    }
+    (void)cv_snprintf(formula, sizeof formula, "%.*s=%c%.*s%c", static_cast<int>(function.size()),
+                      function.data(), delimiter, static_cast<int>(value.size()), value.data(),
+                      delimiter);
+    return true;
 }
 
 }  // namespace
@@ -160,23 +222,23 @@ std::int32_t parse_xml_eval_fitness(xmlNode *element, cv_uac_variable_lookup loo
     bool any_rule = false;
     for (const xmlAttr *attribute = element->properties; attribute; attribute = attribute->next) {
         const std::string_view name(reinterpret_cast<const char *>(attribute->name));
-        if (name == kStateAttribute) continue;
         const attribute_value value(attribute);
-        char shorthand[CV_UAC_SHORTHAND_FORMULA_MAX + 1];
+        char shorthand[kShorthandSize];
         const char *formula = nullptr;
         if (name == formula_attribute) {
             formula = value.text();
         } else if (const cv_uac_function_record *function = function_prefixing(registry, name)) {
-            (void)cv_snprintf(shorthand, sizeof shorthand, "%s(%s)", function->name, value.text());
+            if (!shorthand_rule({function->name, function->name_length}, name, value.text(),
+                                shorthand, error_text))
+                return -1;
             formula = shorthand;
         } else {
             const char *supplied = nullptr;
-            if (!lookup || !variables ||
+            if (name == kStateAttribute || !lookup || !variables ||
                 lookup(variables, reinterpret_cast<const char *>(attribute->name), &supplied) !=
                     CV_OK)
                 continue;
-            (void)cv_snprintf(shorthand, sizeof shorthand, "%s(%s)",
-                              reinterpret_cast<const char *>(attribute->name), value.text());
+            if (!shorthand_rule(name, name, value.text(), shorthand, error_text)) return -1;
             formula = shorthand;
         }
         std::int32_t result = 0;

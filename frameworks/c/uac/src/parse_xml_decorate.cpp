@@ -207,7 +207,10 @@ cv_status decorator::open_element(xmlNode *element, std::int32_t tag) {
         if (!scratch_.back().allocate()) return CV_E_NO_MEMORY;
     }
     parse_xml_tracker *record = scratch_[depth - 1].record();
-    *record = parse_xml_tracker{element, nullptr, nullptr, 0, kNoTag - 1, element->parent};
+    /* The same text that parse_xml_get_node_text reads, so that searches
+     * and readers of the element agree on its value. */
+    const char *text = parse_xml_get_node_text(element);
+    *record = parse_xml_tracker{element, nullptr, text, 0, kNoTag - 1, element->parent};
     element->_private = record;
     stack_.push_back({element, element->children, tag});
     return CV_OK;
@@ -273,12 +276,6 @@ cv_status decorator::run(xmlNode *top) {
             continue;
         }
         current.next_child = node->next;
-        parse_xml_tracker *record =
-            stack_.size() == 1 ? tracker_ : scratch_[stack_.size() - 2].record();
-        if (node->type == XML_TEXT_NODE) {
-            record->text = reinterpret_cast<const char *>(node->content);
-            continue;
-        }
         if (node->type != XML_ELEMENT_NODE) continue;
         const std::int32_t tag = tags_.tag_of(node->name);
         if (tag < 0) continue; /* unknown: neither indexed nor descended into */

@@ -13,8 +13,10 @@
 // match costs at most one step per level plus the candidates passed over.
 //
 // When the caller asks for scores and gives a variable tree, every candidate
-// is scored by the fitness callback before its value test, and a match's
-// score is the sum over its levels.  Value tests with flags work on copies in
+// is scored by the fitness callback before its value test.  A match's score
+// is the sum over its levels when every level's element passes (scores 0 or
+// more), and PARSE_XML_MATCH_OUT as soon as one of them fails, so that a
+// failed rule can never be outvoted along the path.  Value tests with flags work on copies in
 // fixed buffers of PARSE_XML_COMPARE_SIZE bytes on the stack.
 #include <array>
 #include <cstdarg>
@@ -253,12 +255,19 @@ xmlNode *advance(parse_xml_search_handle *handle) {
     }
 }
 
-/* The summed score of the current match, saturated to 32 bits. */
+/* The score of the current match: the sum over its levels, saturated to 32
+ * bits, so that conditions met at several levels add up; but
+ * PARSE_XML_MATCH_OUT when the element of any level scored below 0.  An
+ * element whose own rules fail is out, and so is every match through it:
+ * no score of an ancestor or a descendant may outvote a failed rule. */
 std::int32_t match_score(const parse_xml_search_handle *handle) {
     std::int64_t sum = 0;
-    for (std::uint32_t i = 0; i < handle->level_count; ++i) sum += handle->levels[i].score;
+    for (std::uint32_t i = 0; i < handle->level_count; ++i) {
+        const std::int32_t score = handle->levels[i].score;
+        if (score < 0) return PARSE_XML_MATCH_OUT;
+        sum += score;
+    }
     if (sum > INT32_MAX) return INT32_MAX;
-    if (sum < INT32_MIN) return INT32_MIN;
     return static_cast<std::int32_t>(sum);
 }
 

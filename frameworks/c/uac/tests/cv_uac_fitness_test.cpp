@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <string>
+#include <vector>
 
 #include "cv_test_log_capture.h"
 #include "cv_uac_test_variables.h"
@@ -116,6 +117,76 @@ TEST_F(Fitness, RegisteringAgainReplacesAndReturnsTheOldFunction) {
     EXPECT_EQ(cv_uac_register_function(std::string(64, 'n').c_str(), always_zero, nullptr), 22u);
     EXPECT_EQ(cv_uac_register_function("", always_zero, nullptr), 22u);
     EXPECT_EQ(cv_uac_register_function("x", nullptr, nullptr), 22u);
+}
+
+TEST_F(Fitness, AShorthandValueIsTheArgumentAndCannotAddFormulaTerms) {
+    test_variables variables{
+        {"peer_ip", "10.1.1.1"}, {"cookie", "x\"y"}, {"classes", "silver"}, {"other", "5"}};
+    const struct {
+        std::string xml;
+        std::int32_t fitness; /* as the function rules on the literal value */
+    } cases[] = {
+        /* Not an address: the rule fails; it used to read as ...)|(1, true. */
+        {"<x peer_ip=\"192.168.0.0/16)|(1\"/>", -1},
+        {"<x peer_ip=\"192.168.0.0/16) | (1\"/>", -1},
+        /* Patterns that match nothing, not terms of a formula. */
+        {"<x cookie=\"zzz)|(1\"/>", -1},
+        {"<x cookie=\"q) + (5\"/>", -1},
+        {"<x cookie=\"q*) | cookie(*\"/>", -1},
+        {"<x classes=\"gold)|(1\"/>", -1},
+        {"<x classes=\"gold);(1\"/>", -1},
+        /* Quote characters and brackets are data too. */
+        {"<x cookie='x\"*'/>", 1},
+        {"<x cookie=\"x'y|x&quot;y\"/>", 1},
+        {"<x cookie=\"#$'|x*\"/>", 1},
+        {"<x cookie=\"[x]|{x}|&lt;x&gt;|x?y\"/>", 1},
+        {"<x classes=\"gold;s*\"/>", 1},
+        {"<x peer_ip=\"10.0.0.0/8\"/>", 1},
+        /* A value holding every quote character cannot be passed: refused. */
+        {"<x cookie=\"x&quot;y'#$\"/>", -1},
+        /* Too long to pass whole: refused, never cut. */
+        {"<x cookie=\"" + std::string(600, '*') + "\"/>", -1},
+        /* Named like a variable: quoted as well, and no such function. */
+        {"<x other=\"1)|(1\"/>", -1},
+    };
+    for (const auto &c : cases) EXPECT_EQ(fitness_of(c.xml, variables.tree()), c.fitness) << c.xml;
+}
+
+TEST_F(Fitness, RefusedShorthandValuesSayWhy) {
+    test_variables variables{{"cookie", "abc"}};
+    const std::string mark = cv_test_log_capture::mark();
+    std::string error;
+    EXPECT_EQ(fitness_of("<x cookie_a=\"&quot;'#$\"/>", variables.tree(), nullptr, &error), -1);
+    EXPECT_EQ(error, "Value of attribute cookie_a holds every quote character");
+    /* cookie(...) holds at most 511 characters: a value of 503. */
+    EXPECT_EQ(fitness_of("<x cookie=\"" + std::string(504, '*') + "\"/>", variables.tree(),
+                         nullptr, &error),
+              -1);
+    EXPECT_EQ(error, "Rule of attribute cookie longer than 511 characters");
+    EXPECT_EQ(fitness_of("<x cookie=\"" + std::string(503, '*') + "\"/>", variables.tree(),
+                         nullptr, &error),
+              1)
+        << error;
+    const std::string log = cv_test_log_capture::since(mark);
+    EXPECT_NE(log.find("UAC failed to apply fitness rule: Value of attribute cookie_a holds every "
+                       "quote character"),
+              std::string::npos)
+        << log;
+}
+
+TEST_F(Fitness, StateIsSkippedOnlyAsAVariableName) {
+    cv_uac_function_registry registry{};
+    ASSERT_EQ(cv_uac_register_function_in(&registry, "sta", always_seven, nullptr), 0u);
+    test_variables variables{{"state", "on"}, {"statement", "on"}};
+    /* A name that begins with a function's name is that function's rule. */
+    EXPECT_EQ(fitness_of("<x state=\"on\"/>", variables.tree(), &registry), 13);
+    EXPECT_EQ(fitness_of("<x state_2=\"on\"/>", nullptr, &registry), 13);
+    cv_uac_function_registry_clear(&registry);
+    /* Named like a variable: `state` is no rule, other names are. */
+    std::string error;
+    EXPECT_EQ(fitness_of("<x state=\"on\"/>", variables.tree(), nullptr, &error), 0);
+    EXPECT_EQ(fitness_of("<x statement=\"on\"/>", variables.tree(), nullptr, &error), -1);
+    EXPECT_EQ(error, "Function statement() not found");
 }
 
 struct rule_case {
@@ -242,6 +313,78 @@ TEST_F(Fitness, SearchTakesTheBestMatchAndSkipsFailingOnes) {
     EXPECT_EQ(best(address_only.tree()), "2");
     test_variables elsewhere{{"peer_ip", "172.16.0.1"}};
     EXPECT_EQ(best(elsewhere.tree()), "<none>");
+}
+
+TEST_F(Fitness, AFailedRuleAnywhereOnThePathPutsTheMatchOut) {
+    decorated_conf conf(fixture_path("fitness_failed_elements.conf"));
+    ASSERT_EQ(conf.decorate_status, 0u);
+    test_variables variables{{"cookie", "abc"}};
+    struct row {
+        std::int32_t list_tag;
+        std::int32_t entry_tag;
+        const char *best;
+    };
+    const row rows[] = {
+        /* failed parent, high child */
+        {PARSE_XML_TAG_users, PARSE_XML_TAG_user, "plain user"},
+        /* failed child, high parent */
+        {PARSE_XML_TAG_groups, PARSE_XML_TAG_group, "plain group"},
+        /* every element passes: the sums rank, the first of equals wins */
+        {PARSE_XML_TAG_realms, PARSE_XML_TAG_realm, "sum 3"},
+        /* every path out */
+        {PARSE_XML_TAG_trunks, PARSE_XML_TAG_trunk, "<none>"},
+    };
+    for (const row &r : rows) {
+        const std::int32_t path[] = {r.list_tag, r.entry_tag, PARSE_XML_TAG_name, E};
+        xmlNode *node = parse_xml_get_best_matching_node(conf.roots(), path, variables.tree(),
+                                                         nullptr);
+        EXPECT_EQ(node ? std::string(parse_xml_get_node_text(node)) : std::string("<none>"),
+                  r.best)
+            << parse_xml_tag_name(r.list_tag);
+    }
+}
+
+TEST_F(Fitness, AMatchThroughAFailedElementScoresOutAndOthersTheirSum) {
+    decorated_conf conf(fixture_path("fitness_failed_elements.conf"));
+    ASSERT_EQ(conf.decorate_status, 0u);
+    test_variables variables{{"cookie", "abc"}};
+    const std::int32_t path[] = {PARSE_XML_TAG_realms, PARSE_XML_TAG_realm, PARSE_XML_TAG_name, E};
+    std::vector<std::int32_t> scores;
+    std::int32_t score = 0;
+    parse_xml_search_handle *handle = nullptr;
+    for (xmlNode *m = parse_xml_get_first_matching_node(conf.roots(), &handle, path,
+                                                        variables.tree(), nullptr, &score);
+         m; m = parse_xml_get_next_matching_node(handle, &score))
+        scores.push_back(score);
+    EXPECT_EQ(parse_xml_free_search_handle(handle), 0u);
+    EXPECT_EQ(scores, (std::vector<std::int32_t>{2, 3, 3}));
+
+    const std::int32_t users[] = {PARSE_XML_TAG_users, PARSE_XML_TAG_user, PARSE_XML_TAG_name, E};
+    EXPECT_NE(parse_xml_get_first_matching_node(conf.roots(), nullptr, users, variables.tree(),
+                                                nullptr, &score),
+              nullptr);
+    EXPECT_EQ(score, PARSE_XML_MATCH_OUT); /* -1 + 9 used to make 8 */
+}
+
+TEST_F(Fitness, RelocatedLegacyElementsKeepTheirConditions) {
+    decorated_conf conf(fixture_path("legacy_conditions_and_repeats.conf"), 2);
+    ASSERT_EQ(conf.decorate_status, 0u);
+    const std::int32_t snapshots[] = {PARSE_XML_TAG_server, PARSE_XML_TAG_watch,
+                                      PARSE_XML_TAG_watchd, PARSE_XML_TAG_max_snapshots, E};
+    const std::int32_t level[] = {PARSE_XML_TAG_server, PARSE_XML_TAG_watch,
+                                  PARSE_XML_TAG_log_level, E};
+    auto best = [&](const std::int32_t *path, cv_btree *variables) {
+        xmlNode *node = parse_xml_get_best_matching_node(conf.roots(), path, variables, nullptr);
+        return node ? std::string(parse_xml_get_node_text(node)) : std::string("<none>");
+    };
+    test_variables small{{"cookie", "small"}, {"peer_ip", "10.1.1.1"}};
+    test_variables big{{"cookie", "big"}, {"peer_ip", "10.1.1.1"}};
+    EXPECT_EQ(best(snapshots, small.tree()), "5");  /* its rule holds: 1 beats 0 */
+    EXPECT_EQ(best(snapshots, big.tree()), "50");   /* its rule fails: the plain one */
+    /* The first server's conditional level; the second server's plain one. */
+    EXPECT_EQ(best(level, small.tree()), "debug");
+    test_variables elsewhere{{"cookie", "small"}, {"peer_ip", "192.168.1.1"}};
+    EXPECT_EQ(best(level, elsewhere.tree()), "warning");
 }
 
 }  // namespace

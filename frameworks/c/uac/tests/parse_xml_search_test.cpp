@@ -79,10 +79,37 @@ TEST(ParseXmlDecorate, RecordsIndexChildrenByTagInCompactRange) {
     EXPECT_EQ(parse_xml_tracker_child(leaf, PARSE_XML_TAG_COUNT - 1), nullptr);
 }
 
-TEST(ParseXmlDecorate, TheLastTextChildIsTheElementsText) {
+TEST(ParseXmlDecorate, TheWholeTextIsTheElementsText) {
     decorated_conf conf("<CONF><name>first<!--c-->second</name></CONF>");
     ASSERT_EQ(conf.decorate_status, 0u);
-    EXPECT_EQ(name_of(conf.start[0]), "second");
+    EXPECT_EQ(name_of(conf.start[0]), "firstsecond");
+}
+
+TEST(ParseXmlSearch, ValuesInCdataOrSplitByCommentsAreFoundByTheirWholeText) {
+    decorated_conf conf(fixture_path("element_texts.conf"));
+    ASSERT_EQ(conf.decorate_status, 0u);
+    /* The id of the user whose name equals the value. */
+    auto id_of = [&](const char *value) {
+        const char *text = parse_xml_get_first_matching_text_args(
+            conf.roots(), PARSE_XML_TAG_users, PARSE_XML_TAG_user, PARSE_XML_STRING_EQUALS, value,
+            PARSE_XML_TAG_name, PARSE_XML_TAG_Move_Up_to_Parent, PARSE_XML_TAG_id, E);
+        return std::string(text ? text : "<none>");
+    };
+    EXPECT_EQ(id_of("bob"), "cdata");
+    EXPECT_EQ(id_of("alice"), "comment");
+    EXPECT_EQ(id_of("carol"), "pi");
+    EXPECT_EQ(id_of("a<b>c"), "mixed");
+    EXPECT_EQ(id_of("d&e"), "entity");
+    /* Pieces of a split value match nothing. */
+    EXPECT_EQ(id_of("al"), "<none>");
+    EXPECT_EQ(id_of("ice"), "<none>");
+    EXPECT_EQ(id_of("c"), "<none>");
+    /* Blanks inside a CDATA section belong to the value; trimming sees them. */
+    EXPECT_EQ(parse_xml_get_first_matching_text_args(
+                  conf.roots(), PARSE_XML_TAG_users, PARSE_XML_TAG_user, PARSE_XML_TRIM,
+                  PARSE_XML_STRING_EQUALS, "eve", PARSE_XML_TAG_name,
+                  PARSE_XML_TAG_Move_Up_to_Parent, PARSE_XML_TAG_id, E),
+              std::string("blanks"));
 }
 
 TEST(ParseXmlDecorate, ManySameTagSiblingsChainInDocumentOrder) {

@@ -42,7 +42,8 @@ inline constexpr std::size_t CV_UAC_FORMULA_NAME_MAX = 255;
 inline constexpr std::size_t CV_UAC_FORMULA_ARGUMENT_MAX = 1023;
 /* Deepest nesting of parentheses; deeper formulas are malformed (22). */
 inline constexpr std::size_t CV_UAC_FORMULA_MAX_DEPTH = 64;
-/* A shorthand rule "name(value)" is cut to this many characters. */
+/* Longest shorthand rule "name(value)"; a longer one is refused (the rule
+ * fails), never cut. */
 inline constexpr std::size_t CV_UAC_SHORTHAND_FORMULA_MAX = 511;
 /* Longest `cookie` and `stgl_provider` argument; longer gives 122. */
 inline constexpr std::size_t CV_UAC_COOKIE_ARGUMENT_MAX = 511;
@@ -133,12 +134,16 @@ cv_status cv_uac_variable_lookup_tree(cv_btree *variables, const char *name, con
 /* The fitness of `element` from its rule attributes, walked in document
  * order: the attribute named `formula_attribute` (null: "fitness") holds a
  * formula; an attribute whose name begins with a registered function's name
- * (the longest such) is the rule "name(value)"; any other attribute except
- * `state` that names a variable of `variables` is the rule
- * "attribute(value)"; the rest are no rules.  0 without rules (also for a
- * null element), 2 x (sum of the results) - 1 clamped to 32 bits with
- * rules, -1 as soon as one rule fails (its text in `error_text`, which may
- * be null). */
+ * (the longest such) is that function's rule with the value as its
+ * argument; any other attribute except `state` that names a variable of
+ * `variables` is the rule of the function named like the attribute; the
+ * rest are no rules.  A shorthand value reaches its function exactly as
+ * written: it is quoted with a quote character it lacks (name="value"), and
+ * a value holding all four ("'#$) or a rule name(value) longer than
+ * CV_UAC_SHORTHAND_FORMULA_MAX is refused with a log line.  0 without
+ * rules (also for a null element), 2 x (sum of the results) - 1 clamped to
+ * 32 bits with rules, -1 as soon as one rule fails or is refused (its text
+ * in `error_text`, which may be null). */
 std::int32_t parse_xml_eval_fitness(xmlNode *element, cv_uac_variable_lookup lookup,
                                     cv_btree *variables, const cv_uac_function_registry *registry,
                                     char *error_text, const char *formula_attribute);

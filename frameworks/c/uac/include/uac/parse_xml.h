@@ -57,6 +57,10 @@ enum : std::int32_t {
  * every such code is refused (logged) and ends the path. */
 inline constexpr std::int32_t PARSE_XML_ATTRIBUTE_BASE = 65536;
 
+/* The score of a match through an element whose own rules fail (scored
+ * below 0): such a match is out, whatever the other levels score. */
+inline constexpr std::int32_t PARSE_XML_MATCH_OUT = -1;
+
 /* Most levels a search path may open. */
 inline constexpr std::size_t PARSE_XML_MAX_LEVELS = 32;
 
@@ -86,7 +90,7 @@ inline constexpr std::int32_t PARSE_XML_ANY_VERSION = -1;
 struct parse_xml_tracker {
     xmlNode *node;           /* the element; null for the XML tracker */
     xmlNode *next_same_tag;  /* next sibling element with the same tag */
-    const char *text;        /* content of the element's last text child */
+    const char *text;        /* the element's text (see parse_xml_get_node_text) */
     std::uint32_t lowest_tag;
     std::uint32_t highest_tag;
     xmlNode *parent;         /* the element's parent node */
@@ -131,17 +135,22 @@ void parse_xml_deinitialize();
  * root is kept only when it is named CONF (any case) and its version attribute
  * passes: PARSE_XML_ANY_VERSION accepts any version (or none) and reports the
  * one found back into `*version`; any other value must equal the attribute.
- * A root that fails is left out: the status is still 0 and the document holds
- * none of its content, so the caller sees an empty configuration.  Legacy
- * element paths are moved to their current places when the root is CONF.
+ * A root that fails is left out, whatever precedes it (a document type,
+ * comments, processing instructions): the status is still 0 and the
+ * document holds no element, so the caller sees an empty configuration.
+ * Legacy element paths are moved to their current places when the root is
+ * a kept CONF.  Every element's text is whole (see parse_xml_get_node_text).
  * External entities are never loaded and nothing is fetched over a network;
  * a document that refers to external content is refused as unreadable.
+ * libxml2's messages go to the log, escaped, one line each; nothing is
+ * written to standard output or standard error.
  * 0 with `*document` set (release with parse_xml_free_document); 22 for a
  * null `source` or `document` or a string too long for the reader; 2 when
  * no reader can be made ("Error allocating LibXML reader for %s.  Does the
  * file exist?"); 28682 for a document that cannot be read ("Error reading
- * configuration file %s.  Malformed XML?").  `*document` is null on
- * failure. */
+ * configuration file %s.  Malformed XML?"), also when a value joined from
+ * several pieces would exceed the parser's limit of one text; 8 when a
+ * joined value cannot be stored.  `*document` is null on failure. */
 [[nodiscard]] cv_status parse_xml_load_document(const char *source, std::int32_t *version,
                                                 xmlDoc **document);
 
@@ -160,8 +169,11 @@ xmlNode *parse_xml_get_root(xmlDoc *document);
 /* The element name of `node`, or null. */
 const char *parse_xml_get_node_name(const xmlNode *node);
 
-/* For a text node its content, for an element the content of its first text
- * child, else null. */
+/* For a text node its content, for an element the content of its first
+ * text child, else null.  In a document loaded by parse_xml_load_document
+ * that is a value's whole text: CDATA sections are text, and the pieces of
+ * a value (an element without element children) that comments or
+ * processing instructions split are joined into its first text child. */
 const char *parse_xml_get_node_text(const xmlNode *node);
 
 /* Builds tracker records for `top`, its following siblings and all their
@@ -206,23 +218,26 @@ xmlNode *parse_xml_get_first_matching_node_args(xmlNode *const *start,
  * PARSE_XML_END (compare and flag codes are refused here), as in the
  * variable-argument form.  When `score` is not null and `variable_tree` is
  * not null, every candidate is scored by the fitness callback and `*score`
- * gets the sum over the levels of the match (0 otherwise, and when there is
- * no match). */
+ * gets the match's score: the sum over its levels (saturated to 32 bits)
+ * when every level's element scored 0 or more, else PARSE_XML_MATCH_OUT
+ * (0 without scoring, and when there is no match). */
 xmlNode *parse_xml_get_first_matching_node(xmlNode *const *start,
                                            parse_xml_search_handle **handle,
                                            const std::int32_t *path, cv_btree *variable_tree,
                                            void *fitness_extra, std::int32_t *score);
 
 /* The next match of an open search, or null when there is none (also for a
- * null handle).  `score`, when not null, gets the match's summed score. */
+ * null handle).  `score`, when not null, gets the match's score as for
+ * parse_xml_get_first_matching_node. */
 xmlNode *parse_xml_get_next_matching_node(parse_xml_search_handle *handle, std::int32_t *score);
 
 /* Returns a search handle to the pool.  0; 22 for null; the pool's status
  * when it refuses the handle ("Unable to free search handle"). */
 cv_status parse_xml_free_search_handle(parse_xml_search_handle *handle);
 
-/* The match of `path` with the highest summed score, the first among equal
- * ones; a match scoring -1 or lower is never returned.  Null when nothing
+/* The match of `path` with the highest score, the first among equal ones;
+ * a match through an element whose rules fail (PARSE_XML_MATCH_OUT) is
+ * never returned, however the other levels score.  Null when nothing
  * qualifies or the path is refused. */
 xmlNode *parse_xml_get_best_matching_node(xmlNode *const *start, const std::int32_t *path,
                                           cv_btree *variable_tree, void *fitness_extra);
