@@ -280,6 +280,9 @@ const cv_uac_override_row *override_row(cv_uac_config_object *object, const char
     return nullptr;
 }
 
+/* The reason of the newest refusal of an override check by name. */
+thread_local char check_message[CV_UAC_WARNING_TEXT_SIZE];
+
 cv_status base_check_override_by_name(cv_uac_config_object *object, const char *name,
                                       const char *text, const char **message) {
     if (message) *message = nullptr;
@@ -288,16 +291,24 @@ cv_status base_check_override_by_name(cv_uac_config_object *object, const char *
     if (std::strcmp(text, CV_UAC_NULL) == 0) return CV_OK;
     if (cv_status status = row->check(text, row->parameter, message); status != CV_OK)
         return status;
-    // An override is applied through its XML: a text whose XML cannot be
-    // had, or does not fit, is refused here as setting it would be.
-    char xml[CV_UAC_VALUE_TEXT_SIZE];
-    if (cv_status status = row->to_xml(text, xml, sizeof xml, row->parameter); status != CV_OK) {
-        if (message)
-            *message = status == CV_E_BUFFER_SPACE ? "Insufficient buffer space"
-                                                   : "Override string has no XML form";
-        return status;
+    // The text is then parsed as set_by_name would parse it, so that what
+    // passes here is exactly what an override can set: XML that does not
+    // fit or does not load is refused here too, with the reason.
+    const cv_uac_generic_entry *entry = entry_by_name(object, name, nullptr);
+    if (!entry || !entry->default_value) return CV_E_INVALID;
+    any_value scratch;
+    std::memcpy(&scratch, entry->default_value, value_size(entry->type));
+    cv_uac_warning *found = nullptr;
+    cv_status status = cv_uac_type_parse_text(entry->type, text, entry->lookup, &scratch, &found);
+    (void)cv_uac_type_free(entry->type, &scratch, entry->default_value);
+    if (status != CV_OK) {
+        (void)cv_str_copy(check_message, found ? found->text : "Override not readable",
+                          sizeof check_message);
+        if (message) *message = check_message;
+        if (status != CV_E_BUFFER_SPACE) status = CV_E_INVALID;
     }
-    return CV_OK;
+    cv_uac_free_warnings(&found);
+    return status;
 }
 
 cv_status base_override_to_xml_by_name(cv_uac_config_object *object, const char *name,

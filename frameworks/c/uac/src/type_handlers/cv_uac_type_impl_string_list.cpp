@@ -135,6 +135,12 @@ cv_status string_list_to_xml(const char *text, char *output, std::size_t capacit
     const char *tag_name = parse_xml_tag_name(cv_uac_string_list_item_tag(parameter));
     if (!tag_name) return CV_E_INVALID;
     if (text[0] == '\0' || is_null_marker(text) || is_xml_form(text)) {
+        // Items that are not what the checker passes would set nothing, or
+        // break the document they are put in.
+        output[0] = '\0';
+        if (is_xml_form(text) && parse_xml_check_items(text, cv_uac_string_list_item_tag(parameter),
+                                                       nullptr) != CV_OK)
+            return CV_E_INVALID;
         const cv_status status = cv_str_copy(output, text, capacity);
         if (status != CV_OK) output[0] = '\0';
         return status;

@@ -158,6 +158,7 @@ constexpr std::size_t kOctalTextSize = CV_UAC_VALUE_TEXT_SIZE;
 /* Reads `source` as octal, as the reader does with "0" put in front.  A
  * text that already starts with a zero digit is octal as it stands. */
 const char *read_octal(std::string_view source, std::int64_t *number) {
+    if (source.empty()) return kMalformedNumber;
     if (!source.empty() && source[0] == '0' &&
         (source.size() == 1 || (source[1] >= '0' && source[1] <= '9')))
         return read_integer(source, integer_width::u32, true, number);

@@ -22,6 +22,7 @@ using namespace cv_uac_type_impl;
 constexpr const char *kWrittenValueLabel = "Written config value.  Value will not be written";
 constexpr const char *kBreaksXmlFormat = "Override string \"%s\" breaks XML";
 constexpr const char *kNoXmlFormat = "Override string \"%s\" has no XML form";
+constexpr const char *kRefusedFormat = "Override string \"%s\" refused (%s)";
 /* Bytes "<CONF></CONF>" adds around an override's XML. */
 constexpr std::size_t kConfWrapperSize = sizeof "<CONF></CONF>" - 1;
 /* The most a written value may take: far beyond any configuration. */
@@ -185,8 +186,11 @@ cv_status cv_uac_type_parse_text(std::int32_t code, const char *text, const char
     char content[CV_UAC_VALUE_TEXT_SIZE];
     if (cv_status status = type->override_to_xml(text, content, sizeof content, lookup);
         status != CV_OK) {
+        const char *reason = nullptr;
         if (status == CV_E_BUFFER_SPACE)
             add_warning(warnings, status, nullptr);
+        else if (type->check_override(text, lookup, &reason) != CV_OK && reason)
+            add_warning(warnings, status, kRefusedFormat, text, reason);
         else
             add_warning(warnings, status, kNoXmlFormat, text);
         return status;
