@@ -21,8 +21,11 @@
 //
 // Reading never fails hard: a value that cannot be parsed keeps its previous
 // value and adds a warning (status 28688) to the warning list.  The literal
-// "CV_NULL" stands for "no value".  Texts are parsed in fixed buffers; only
-// owned values (strings, lists, schedules) are allocated.
+// "CV_NULL" stands for "no value".  A text is parsed where it stands,
+// whatever its length, and never cut: a value the type cannot hold
+// exactly is refused with a warning.  The override checker of a type
+// passes a text exactly when reading it as an override sets the value.
+// Only owned values (strings, lists, schedules) are allocated.
 #pragma once
 
 #include <libxml/tree.h>
@@ -91,8 +94,8 @@ struct cv_uac_range {
 
 /* A `cron` value: a schedule of change points. */
 inline constexpr std::size_t CV_UAC_CRON_MAX_POINTS = 256;
-inline constexpr std::size_t CV_UAC_CRON_WHEN_SIZE = 128;  /* 127 characters kept */
-inline constexpr std::size_t CV_UAC_CRON_VALUE_SIZE = 64;  /* 63 characters kept */
+inline constexpr std::size_t CV_UAC_CRON_WHEN_SIZE = 128; /* at most 127 characters */
+inline constexpr std::size_t CV_UAC_CRON_VALUE_SIZE = 64;  /* at most 63 characters */
 /* A schedule with more change points, or with a when or value text longer
  * than its field, is refused whole (warning 28688), never cut. */
 
