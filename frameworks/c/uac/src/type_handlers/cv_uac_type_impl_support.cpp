@@ -152,6 +152,42 @@ void format_current(integer_type type, const void *value, char *output, std::siz
     }
 }
 
+unsigned digit_of(char c) {
+    if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
+    if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
+    if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
+    return 16;
+}
+
+/* Reads `text` as an unsigned 64-bit number in the reader's bases (for the
+ * values of `u_int64_t` beyond the signed range); `*used` gets the bytes
+ * read.  False when it is no number or does not fit. */
+bool read_unsigned(std::string_view text, std::uint64_t *value, std::size_t *used) {
+    std::size_t at = 0;
+    while (at < text.size() && is_space(text[at])) ++at;
+    unsigned base = 10;
+    if (text.substr(at, 2) == "0x" || text.substr(at, 2) == "0X") {
+        base = 16;
+        at += 2;
+    } else if (at + 1 < text.size() && text[at] == '0' && digit_of(text[at + 1]) < 10) {
+        base = 8;
+        at += 1;
+    } else if (at < text.size() && text[at] == '%') {
+        base = 2;
+        at += 1;
+    }
+    const std::size_t first = at;
+    std::uint64_t number = 0;
+    for (; at < text.size() && digit_of(text[at]) < base; ++at)
+        if (__builtin_mul_overflow(number, std::uint64_t{base}, &number) ||
+            __builtin_add_overflow(number, std::uint64_t{digit_of(text[at])}, &number))
+            return false;
+    if (at == first) return false;
+    *value = number;
+    *used = at;
+    return true;
+}
+
 /* Bytes of the octal reader's copy of a text with "0" put in front. */
 constexpr std::size_t kOctalTextSize = CV_UAC_VALUE_TEXT_SIZE;
 
@@ -287,12 +323,23 @@ const char *read_integer(std::string_view text, integer_width width, bool semico
     const char *end = text.data();
     std::int64_t number = 0;
     const cv_status status = cv_str_to_i64(text.data(), &number, &end);
-    if (status == CV_E_BUFFER_TOO_SMALL) return kOutOfRange;
-    if (status != CV_OK) return kMalformedNumber;
+    // An unsigned 64-bit value beyond the signed range travels as its bit
+    // pattern; the caller reads it back as unsigned.
+    bool unsigned_pattern = false;
+    if (status == CV_E_BUFFER_TOO_SMALL) {
+        std::uint64_t big = 0;
+        std::size_t used = 0;
+        if (width != integer_width::u64 || !read_unsigned(text, &big, &used)) return kOutOfRange;
+        number = static_cast<std::int64_t>(big);
+        end = text.data() + used;
+        unsigned_pattern = true;
+    } else if (status != CV_OK) {
+        return kMalformedNumber;
+    }
     std::string_view rest = text.substr(static_cast<std::size_t>(end - text.data()));
     while (!rest.empty() && is_space(rest.front())) rest.remove_prefix(1);
     if (!rest.empty() && !(semicolon_ends && rest.front() == ';')) return kTrailingCharacters;
-    if (!fits(width, number)) return kOutOfRange;
+    if (!unsigned_pattern && !fits(width, number)) return kOutOfRange;
     *value = number;
     return nullptr;
 }
@@ -341,7 +388,13 @@ const char *parse_integer(integer_type type, std::string_view text, const char *
                              ? read_octal(source, &read)
                              : read_integer(source, traits.width, true, &read);
     if (reason) return reason;
-    if (traits.with_scale) {
+    if (traits.with_scale && traits.width == integer_width::u64) {
+        std::uint64_t scaled = 0;
+        if (__builtin_mul_overflow(static_cast<std::uint64_t>(read),
+                                   static_cast<std::uint64_t>(integer_scale(list)), &scaled))
+            return kOutOfRange;
+        read = static_cast<std::int64_t>(scaled);
+    } else if (traits.with_scale) {
         std::int64_t scaled = 0;
         if (__builtin_mul_overflow(read, integer_scale(list), &scaled) ||
             !fits(traits.width, scaled))
