@@ -353,6 +353,77 @@ TEST(config_override_agreement, checker_converter_and_set_by_name_agree_for_ever
     }
 }
 
+/* The outcome of one override text for one option, by all three paths. */
+struct outcome {
+    bool checked, set, converted;
+    std::string after_set;  // the value after set_by_name
+    bool read_back = false; // the converted XML made a configuration
+    std::string back;       // the value read back from it
+    bool back_warned = false;
+};
+
+outcome outcome_of(const char *option, const std::string &text) {
+    every_read fresh("");
+    cv_uac_class *cls = fresh.base()->header.descriptor;
+    outcome o{};
+    o.checked = cls->check_override_by_name(fresh.base(), option, text.c_str(), nullptr) == 0;
+    char xml[CV_UAC_VALUE_TEXT_SIZE];
+    o.converted =
+        cls->override_to_xml_by_name(fresh.base(), option, text.c_str(), xml, sizeof xml) == 0;
+    o.set = cv_uac_config_set_by_name(fresh.base(), option, text.c_str(), nullptr) == 0;
+    o.after_set = value_text(fresh.base(), option);
+    if (!o.converted) return o;
+    const std::string tag = tag_of(option);
+    every_read back("<" + tag + ">" + xml + "</" + tag + ">");
+    if (!back.conf.set || !back.object.object) return o;
+    o.read_back = true;
+    o.back = value_text(back.base(), option);
+    o.back_warned = back.base()->warnings != nullptr;
+    return o;
+}
+
+TEST(config_override_agreement, texts_made_of_the_syntaxes_pieces_agree_too) {
+    // Texts put together at random (with a fixed seed) from the pieces of
+    // every type's syntax: whatever a text is, the three paths agree.
+    const char *const pieces[] = {
+        "0", "1", "7", "12", "24", "25", "00", "0x", " ", "\t", ":", ";", ",", "-", "=", ".",
+        "x", "e", "+", "%", "<", ">", "&", "K", "M", "G", "T", "B", "m", "s", "ms", "d ", "h",
+        "w", "y", "n", "on", "off", "start=", "end=", "days=", "capacity=", "mon", "Sat",
+        "infinite", "forever", "CV_NULL", "Unlimited", "high", "all", "<item>", "</item>",
+        "<item/>", "<schedule format=\"ranges\">", "</schedule>"};
+    std::uint64_t state = 987654321;
+    auto next = [&state] {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<std::size_t>(state >> 33);
+    };
+    int accepted = 0;
+    for (int i = 0; i < 3000; ++i) {
+        const cv_uac_option &row = kEveryCatalogue[next() % kEveryCount];
+        std::string text;
+        for (std::size_t k = next() % 10 + 1; k > 0; --k) text += pieces[next() % std::size(pieces)];
+        if (text == "CV_NULL") continue;
+        SCOPED_TRACE(std::string(row.key) + " \"" + text + "\"");
+        const outcome o = outcome_of(row.key, text);
+        ASSERT_EQ(o.checked, o.set);
+        if (o.set) {
+            ++accepted;
+            ASSERT_TRUE(o.converted);
+            ASSERT_TRUE(o.read_back);
+            ASSERT_EQ(o.back, o.after_set);
+            ASSERT_FALSE(o.back_warned);
+        } else {
+            ASSERT_EQ(o.after_set, default_of(row.key));
+            if (o.read_back) {
+                ASSERT_EQ(o.back, default_of(row.key));
+                ASSERT_TRUE(o.back_warned);
+            }
+        }
+    }
+    // Both outcomes are well represented, so the agreement means something.
+    EXPECT_GT(accepted, 300);
+    EXPECT_LT(accepted, 2700);
+}
+
 TEST(config_override_agreement, the_null_marker_restores_each_types_default) {
     const char *const changes[][2] = {
         {"o_lookup", "high"},       {"o_boolean", "no"},     {"o_words", "on"},
