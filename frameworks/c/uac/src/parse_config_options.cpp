@@ -14,6 +14,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 
 #include "cvplatform/cv_containers.h"
 #include "cvplatform/cv_log.h"
@@ -32,7 +33,6 @@ constexpr const char *kNoMemberFormat = "%s objects have no member named %s";
 constexpr const char *kIndexFormat =
     "Option index %d is too high for a %s.  Can't be greater than %zu.";
 constexpr const char *kRejectedFormat = "Override rejected.  %s is the current value for %s.";
-constexpr const char *kBreaksXmlFormat = "Override string \"%s\" breaks XML";
 
 /* Room for a value of any type. */
 union any_value {
@@ -280,13 +280,35 @@ const cv_uac_override_row *override_row(cv_uac_config_object *object, const char
     return nullptr;
 }
 
+/* The reason of the newest refusal of an override check by name. */
+thread_local char check_message[CV_UAC_WARNING_TEXT_SIZE];
+
 cv_status base_check_override_by_name(cv_uac_config_object *object, const char *name,
                                       const char *text, const char **message) {
     if (message) *message = nullptr;
     const cv_uac_override_row *row = override_row(object, name);
-    if (!row || !text || !row->check) return CV_E_INVALID;
+    if (!row || !text || !row->check || !row->to_xml) return CV_E_INVALID;
     if (std::strcmp(text, CV_UAC_NULL) == 0) return CV_OK;
-    return row->check(text, row->parameter, message);
+    if (cv_status status = row->check(text, row->parameter, message); status != CV_OK)
+        return status;
+    // The text is then parsed as set_by_name would parse it, so that what
+    // passes here is exactly what an override can set: XML that does not
+    // fit or does not load is refused here too, with the reason.
+    const cv_uac_generic_entry *entry = entry_by_name(object, name, nullptr);
+    if (!entry || !entry->default_value) return CV_E_INVALID;
+    any_value scratch;
+    std::memcpy(&scratch, entry->default_value, value_size(entry->type));
+    cv_uac_warning *found = nullptr;
+    cv_status status = cv_uac_type_parse_text(entry->type, text, entry->lookup, &scratch, &found);
+    (void)cv_uac_type_free(entry->type, &scratch, entry->default_value);
+    if (status != CV_OK) {
+        (void)cv_str_copy(check_message, found ? found->text : "Override not readable",
+                          sizeof check_message);
+        if (message) *message = check_message;
+        if (status != CV_E_BUFFER_SPACE) status = CV_E_INVALID;
+    }
+    cv_uac_free_warnings(&found);
+    return status;
 }
 
 cv_status base_override_to_xml_by_name(cv_uac_config_object *object, const char *name,
@@ -343,59 +365,22 @@ void base_release_hook(cv_uac_config_object *) {}
 cv_status base_on_change(cv_uac_config_object *) { return CV_OK; }
 
 /* Reads override `text` of `entry` into `*value` (starting from the
- * default), as the type reads it from "<CONF>text</CONF>". */
+ * default) as the type parses an override: converted to XML by the type,
+ * then read from "<CONF>xml</CONF>". */
 cv_status read_override(const cv_uac_generic_entry &entry, const char *text,
                         cv_uac_warning **warnings, any_value *value) {
     std::memcpy(value, entry.default_value, value_size(entry.type));
-    char wrapped[CV_UAC_OVERRIDE_XML_SIZE];
-    std::size_t cursor = 0;
-    if (cv_str_append_printf(wrapped, sizeof wrapped, &cursor, "<CONF>%s</CONF>", text) != CV_OK) {
-        add_warning(warnings, CV_E_BUFFER_SPACE, nullptr);
-        return CV_E_BUFFER_SPACE;
-    }
-    xmlDoc *document = parse_xml_load_string(wrapped);
-    if (!document) {
-        add_warning(warnings, CV_E_INVALID, kBreaksXmlFormat, text);
-        return CV_E_INVALID;
-    }
-    xmlNode *root = parse_xml_get_root(document);
-    if (!root) {
-        parse_xml_free_document(document);
-        return CV_E_INVALID_USER_NAME;
-    }
-    cv_uac_heap *heap = nullptr;
-    cv_status status = cv_uac_heap_create(&heap, nullptr, nullptr);
-    if (status == CV_OK) {
-        status = parse_xml_decorate_tree(root, nullptr, heap);
-        if (status != CV_OK) add_warning(warnings, status, "Unable to decorate XML tree");
-    }
-    if (status == CV_OK) {
-        // The reader's warnings are gathered apart so that only those of
-        // this read decide the status, whatever the caller's list held.
-        cv_uac_warning *found = nullptr;
-        status = cv_uac_type_read(entry.type, root, entry.lookup, value, &found, nullptr);
-        if (found) {
-            status = found->status;
-            cv_uac_warning *last = found;
-            while (last->next) last = last->next;
-            if (warnings) {
-                last->next = *warnings;
-                *warnings = found;
-            } else {
-                cv_uac_free_warnings(&found);
-            }
-        }
-        (void)parse_xml_undecorate_tree(root);
-    }
-    (void)cv_uac_heap_release(&heap);
-    parse_xml_free_document(document);
-    return status;
+    return cv_uac_type_parse_text(entry.type, text, entry.lookup, value, warnings);
 }
 
-/* The value of `entry` written as text by its type ("" when it cannot be). */
-void current_text(const cv_uac_generic_entry &entry, char (&text)[CV_UAC_VALUE_TEXT_SIZE]) {
-    if (cv_uac_type_write(entry.type, entry.value, text, sizeof text, entry.lookup) != CV_OK)
-        text[0] = '\0';
+/* Whether `expected` is the value of `entry` written as text by its type;
+ * a value that cannot be written matches nothing. */
+bool current_text_is(const cv_uac_generic_entry &entry, std::string_view expected,
+                     char **current) {
+    *current = nullptr;
+    if (cv_uac_type_write_alloc(entry.type, entry.value, entry.lookup, current) != CV_OK)
+        return false;
+    return std::string_view(*current) == expected;
 }
 
 }  // namespace
@@ -438,15 +423,16 @@ cv_status set_entry(cv_uac_config_object *object, cv_uac_generic_entry *entry, c
         if (const char *colon = std::strchr(text, ':')) {
             const bool negate = text[1] == '!';
             const char *expected = text + (negate ? 2 : 1);
-            char current[CV_UAC_VALUE_TEXT_SIZE];
-            current_text(*entry, current);
-            const std::size_t expected_length = static_cast<std::size_t>(colon - expected);
-            const bool equal = std::strlen(current) == expected_length &&
-                               std::memcmp(current, expected, expected_length) == 0;
+            char *current = nullptr;
+            const bool equal = current_text_is(
+                *entry, std::string_view(expected, static_cast<std::size_t>(colon - expected)),
+                &current);
             if (equal == negate) {
-                cv_log_debug(kRejectedFormat, current, entry->name);
+                cv_log_debug(kRejectedFormat, current ? current : "", entry->name);
+                cv_uac_free(current);
                 return CV_OK;
             }
+            cv_uac_free(current);
             text = colon + 1;
         }
     }

@@ -8,6 +8,9 @@
 // and no buffer is grown.  Children are written in the order their tags
 // were first met, which for an object is catalogue order.
 //
+// Every value is written whole, however long its text, and a value that
+// cannot be written fails the serialization instead of being left out.
+//
 // A duplicate is read back from the object's own serialized text, so it
 // holds exactly what serialization keeps; the configuration it was read
 // from stays with it, because its source elements point into it.
@@ -178,13 +181,18 @@ cv_status gather(cv_uac_config_object *object, cv_uac_generic_entry *form, std::
             if (formatter(entry, text, sizeof text, comment, sizeof comment, formatter_context) ==
                 -1)
                 continue;
-        } else {
-            // A value too long to write leaves the text empty, as the type
-            // reports it.
-            (void)cv_uac_type_write(entry->type, entry->value, text, sizeof text, entry->lookup);
+            if (cv_status status = cv_uac_xml_tree_add(tree, path, text, comment); status != CV_OK)
+                return status;
+            continue;
         }
-        if (cv_status status = cv_uac_xml_tree_add(tree, path, text, comment); status != CV_OK)
-            return status;
+        // The value is written whole, however long; one that cannot be
+        // written fails the serialization rather than vanish from it.
+        char *written = nullptr;
+        cv_status status =
+            cv_uac_type_write_alloc(entry->type, entry->value, entry->lookup, &written);
+        if (status == CV_OK) status = cv_uac_xml_tree_add(tree, path, written, nullptr);
+        cv_uac_free(written);
+        if (status != CV_OK) return status;
     }
     return CV_OK;
 }

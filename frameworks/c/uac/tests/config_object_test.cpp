@@ -194,7 +194,10 @@ TEST(config_override, refusals_keep_the_previous_value_and_say_why) {
         {"nickname", 0, "x", 22, "test objects have no member named nickname"},
         {nullptr, 8, "x", 22, "Option index 8 is too high for a test.  Can't be greater than 8."},
         {nullptr, -1, "x", 22, "Option index -1 is too high for a test.  Can't be greater than 8."},
-        {"name", 0, "<b>", 22, "Override string \"<b>\" breaks XML"},
+        {"cvshell_commands", 0, "<command>a&b</command>", 22,
+         "Override string \"<command>a&b</command>\" breaks XML"},
+        {"cvshell_commands", 0, "<command>a", 22,
+         "Override string \"<command>a\" refused (Missing terminating XML tag.)"},
         {"session_timeout_sec", 0, "12x", CV_E_UAC_PARSE,
          "Invalid value passed to CONF: \"12x\" (Malformed numeric.  Invalid characters after the "
          "number).  Using default of 60 instead"},

@@ -120,7 +120,10 @@ TEST(Types, IntegersTranslateScaleAndWriteBackAsNames) {
          "Invalid value passed to CONF: \"8\" (Malformed numeric.  1234, 0x12FF (hex), 0X12FF "
          "(hex), 0777 (octal) or %101010 (binary) are OK).  Using default of 0 instead"},
         {CV_UAC_TYPE_DOUBLE, nullptr, "1.5", "1.5", ""},
-        {CV_UAC_TYPE_DOUBLE, nullptr, "abc", "0", ""},
+        {CV_UAC_TYPE_DOUBLE, nullptr, "abc", "0",
+         "Invalid value passed to CONF: \"abc\" (Invalid char).  Using default of 0 instead"},
+        {CV_UAC_TYPE_DOUBLE, nullptr, "-2.5e-3", "-0.0025", ""},
+        {CV_UAC_TYPE_DOUBLE, nullptr, "0.1234567891", "0.1234567891", ""},
         {CV_UAC_TYPE_DOUBLE, "10", "2.5", "2.5", ""},
         {CV_UAC_TYPE_RANGE, nullptr, "5", "5", ""},
         {CV_UAC_TYPE_RANGE, nullptr, "1:9", "1:9", ""},
@@ -164,7 +167,8 @@ TEST(Types, BooleansTakeWordsAndFirstLetters) {
         {CV_UAC_TYPE_BOOLEAN, "off:on", "yes", "on", ""},
         {CV_UAC_TYPE_BOOLEAN, "off:on", "On", "off",
          "Unrecognized boolean value \"On\" (xml).  Reverting to default of false."},
-        {CV_UAC_TYPE_BOOLEAN, "nolist", "yes", "false", ""},
+        {CV_UAC_TYPE_BOOLEAN, "nolist", "yes", "false",
+         "Unrecognized boolean value \"yes\" (xml).  Reverting to default of false."},
     };
     for (const read_case &c : cases) expect_reads(c);
 }
@@ -268,9 +272,10 @@ TEST(Types, OverrideCheckersSayWhy) {
          "Lookup value not in list.  Acceptable values are:  any, high, fair"},
         {CV_UAC_TYPE_INT32, nullptr, " 12 ", 0, nullptr},
         {CV_UAC_TYPE_INT32, nullptr, "0x80000000", 22, "Malformed numeric.  Out of range"},
-        {CV_UAC_TYPE_INT32, nullptr, "12;", 22,
-         "Malformed numeric.  Invalid characters after the number"},
-        {CV_UAC_TYPE_INT32, kUnlimited32, "Unlimited", 0, nullptr},
+        // As the reader reads it: a ";" ends the number, and a name is
+        // held to the type's range.
+        {CV_UAC_TYPE_INT32, nullptr, "12;", 0, nullptr},
+        {CV_UAC_TYPE_INT32, kUnlimited32, "Unlimited", 22, "Malformed numeric.  Out of range"},
         {CV_UAC_TYPE_INT64, nullptr, "9223372036854775807", 0, nullptr},
         {CV_UAC_TYPE_INT64, "1000", "9223372036854775807", 22, "Malformed numeric.  Out of range"},
         {CV_UAC_TYPE_UINT32, nullptr, "-1", 22, "Malformed numeric.  Out of range"},
@@ -278,14 +283,18 @@ TEST(Types, OverrideCheckersSayWhy) {
         {CV_UAC_TYPE_OCTAL32, nullptr, "0", 0, nullptr},
         {CV_UAC_TYPE_OCTAL32, nullptr, "755", 0, nullptr},
         {CV_UAC_TYPE_OCTAL32, nullptr, "8", 22,
-         "Malformed numeric.  Invalid characters after the number"},
+         "Malformed numeric.  1234, 0x12FF (hex), 0X12FF (hex), 0777 (octal) or %101010 "
+         "(binary) are OK"},
         {CV_UAC_TYPE_OCTAL32, kUndefinedOctal, "undefined", 0, nullptr},
         {CV_UAC_TYPE_DOUBLE, nullptr, "1.5", 0, nullptr},
         {CV_UAC_TYPE_DOUBLE, nullptr, " 2. ", 0, nullptr},
         {CV_UAC_TYPE_DOUBLE, nullptr, "CV_NULL", 0, nullptr},
         {CV_UAC_TYPE_DOUBLE, nullptr, "1.2.3", 22, "Mutiple decimal points"},
-        {CV_UAC_TYPE_DOUBLE, nullptr, "-1", 22, "Invalid char"},
-        {CV_UAC_TYPE_DOUBLE, nullptr, "1e3", 22, "Invalid char"},
+        {CV_UAC_TYPE_DOUBLE, nullptr, "-1", 0, nullptr},
+        {CV_UAC_TYPE_DOUBLE, nullptr, "1e3", 0, nullptr},
+        {CV_UAC_TYPE_DOUBLE, nullptr, "1e", 22, "Invalid char"},
+        {CV_UAC_TYPE_DOUBLE, nullptr, "1e999", 22, "Malformed numeric.  Out of range"},
+        {CV_UAC_TYPE_DOUBLE, nullptr, "inf", 22, "Invalid char"},
         {CV_UAC_TYPE_DOUBLE, nullptr, ".", 22, "Just a period with no numeric digits"},
         {CV_UAC_TYPE_DOUBLE, nullptr, "  ", 22, "Empty value"},
         {CV_UAC_TYPE_DOUBLE, nullptr, "1.5 x", 22, "Invalid characters after the number"},

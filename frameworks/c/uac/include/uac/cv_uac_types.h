@@ -21,8 +21,11 @@
 //
 // Reading never fails hard: a value that cannot be parsed keeps its previous
 // value and adds a warning (status 28688) to the warning list.  The literal
-// "CV_NULL" stands for "no value".  Texts are parsed in fixed buffers; only
-// owned values (strings, lists, schedules) are allocated.
+// "CV_NULL" stands for "no value".  A text is parsed where it stands,
+// whatever its length, and never cut: a value the type cannot hold
+// exactly is refused with a warning.  The override checker of a type
+// passes a text exactly when reading it as an override sets the value.
+// Only owned values (strings, lists, schedules) are allocated.
 #pragma once
 
 #include <libxml/tree.h>
@@ -60,10 +63,11 @@ inline constexpr std::int32_t CV_UAC_TYPE_COUNT = 16;
 /* The null marker of default and override strings. */
 inline constexpr const char *CV_UAC_NULL = "CV_NULL";
 
-/* Bytes of a written or translated value, and of an override's XML. */
+/* Bytes of a written value in a fixed buffer, and the most an override's
+ * XML may take (its terminating zero included).  A value that writes
+ * longer is written with cv_uac_type_write_alloc; an override whose XML is
+ * longer is refused.  Element texts are read whatever their length. */
 inline constexpr std::size_t CV_UAC_VALUE_TEXT_SIZE = 8192;
-/* Bytes of an element's trimmed text for the numeric types (127 kept). */
-inline constexpr std::size_t CV_UAC_TRIMMED_TEXT_SIZE = 128;
 /* Bytes of a string after variable expansion. */
 inline constexpr std::size_t CV_UAC_EXPANSION_SIZE = 16000;
 /* Most alternates a typed reader returns. */
@@ -90,9 +94,10 @@ struct cv_uac_range {
 
 /* A `cron` value: a schedule of change points. */
 inline constexpr std::size_t CV_UAC_CRON_MAX_POINTS = 256;
-inline constexpr std::size_t CV_UAC_CRON_WHEN_SIZE = 128;  /* 127 characters kept */
-inline constexpr std::size_t CV_UAC_CRON_VALUE_SIZE = 64;  /* 63 characters kept */
-inline constexpr std::size_t CV_UAC_CRON_TEXT_SIZE = 8192; /* ranges text kept */
+inline constexpr std::size_t CV_UAC_CRON_WHEN_SIZE = 128; /* at most 127 characters */
+inline constexpr std::size_t CV_UAC_CRON_VALUE_SIZE = 64;  /* at most 63 characters */
+/* A schedule with more change points, or with a when or value text longer
+ * than its field, is refused whole (warning 28688), never cut. */
 
 struct cv_uac_cron_point {
     char when[CV_UAC_CRON_WHEN_SIZE]; /* "* H * * D", an epoch text, or empty (always) */
@@ -101,7 +106,8 @@ struct cv_uac_cron_point {
 
 struct cv_uac_cron {
     std::int32_t owns_text; /* ranges_text is this record's own copy */
-    char *ranges_text;      /* the last format="ranges" text read, or null */
+    char *ranges_text;      /* the format="ranges" texts read (joined by ";"), or null
+                             * when the record holds change points of the cron form */
     cv_uac_cron_point points[CV_UAC_CRON_MAX_POINTS];
     std::int32_t count;
 };
@@ -172,16 +178,30 @@ const cv_uac_type_descriptor *cv_uac_type_descriptor_of(std::int32_t code);
                                           std::size_t capacity, const char *lookup);
 cv_status cv_uac_type_free(std::int32_t code, void *value, const void *default_value);
 
+/* Writes `*value` as cv_uac_type_write does, into a buffer sized to the
+ * text, whatever its length: `*text` gets it (release with cv_uac_free).
+ * 0; 8 when it cannot be allocated; 22 for an unknown code or null
+ * arguments; else the writer's status (`*text` null on failure). */
+[[nodiscard]] cv_status cv_uac_type_write_alloc(std::int32_t code, const void *value,
+                                                const char *lookup, char **text);
+
 /* Copies the default's value into `value` (the storage's width; owned
  * pointers are shared, not copied).  0; 22 for an unknown code or null. */
 cv_status cv_uac_type_restore_default(std::int32_t code, void *value, const void *default_value);
 
-/* Parses `text` as an override of type `code` would be: turned into XML,
- * wrapped as "<CONF>...</CONF>", loaded and read from the CONF element,
- * without variable expansion.  "CV_NULL" leaves the value as it is.  The
- * XML layer must be started.  0; 22 for an unknown code or null arguments
- * or text that breaks XML; 28677 when the XML does not fit; else the status
- * of the newest warning the reading added. */
+/* Parses `text` as an override of type `code`: the type's override-to-XML
+ * converter turns it into XML (at most CV_UAC_VALUE_TEXT_SIZE bytes), which
+ * is wrapped as "<CONF>...</CONF>", loaded, decorated and read by the type
+ * from the CONF element, without variable expansion.  So a text is set
+ * exactly when the type's override checker passes it.  "CV_NULL" leaves the
+ * value as it is.  The XML layer must be started.  `*value` changes only on
+ * success.  0; else a warning is added to `warnings` (may be null) and its
+ * status returned: the converter's (28677 "Insufficient buffer space" when
+ * the XML does not fit), 22 "Override string \"%s\" breaks XML", the
+ * status of "Unable to decorate XML tree", 28687 without a root, or the
+ * status of the newest warning the type's reader added (28688 for a text
+ * it refuses).  22 without a warning for an unknown code or null
+ * arguments. */
 [[nodiscard]] cv_status cv_uac_type_parse_text(std::int32_t code, const char *text,
                                                const char *lookup, void *value,
                                                cv_uac_warning **warnings);

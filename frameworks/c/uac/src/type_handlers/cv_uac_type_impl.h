@@ -30,8 +30,10 @@ bool is_null_marker(std::string_view text);
 const char *element_text(const xmlNode *element);
 const char *element_name(const xmlNode *element);
 
-/* The element's text without surrounding white space, cut to 127 bytes. */
-void trimmed_element_text(const xmlNode *element, char (&buffer)[CV_UAC_TRIMMED_TEXT_SIZE]);
+/* The element's text without surrounding white space (empty when it has
+ * none), whatever its length.  The view's data is followed by nothing but
+ * white space up to the text's terminating zero. */
+std::string_view trimmed_element_text(const xmlNode *element);
 
 /* Copies a view into a terminated buffer; false when it does not fit. */
 bool copy_view(std::string_view text, char *buffer, std::size_t capacity);
@@ -55,26 +57,24 @@ double double_scale(const lookup_list &list);
  * list; empty with false when no pair has that name. */
 bool find_pair_value(std::string_view pairs, std::string_view text, std::string_view *value);
 
-/* `text` after name translation: `buffer` holding the pair's value when
- * `text` names a pair, else `text` itself. */
-const char *translate(const char *text, std::string_view pairs, char *buffer, std::size_t capacity);
+/* `text` after name translation: the value of the pair `text` names (a
+ * view into the list), else `text` itself. */
+std::string_view translate(std::string_view text, std::string_view pairs);
 
 /* The name of the pair whose value is `printed` (any case), into `output`;
  * false when there is none. */
 bool find_pair_name(std::string_view pairs, std::string_view printed, char *output,
                     std::size_t capacity);
 
-/* Widths of the integer reader. */
-enum class integer_width { i32, u32, i64, u64 };
+/* Widths of the integer reader; `bits32` takes any 32-bit pattern, signed
+ * or unsigned (a lookup's value). */
+enum class integer_width { i32, u32, i64, u64, bits32 };
 
 /* Reads an integer of `width` from `text`: the configuration's bases, then
- * only white space (and, with `semicolon_ends`, a ";" ending the number).
- * Null with `*value` set, or the reason. */
-const char *read_integer(const char *text, integer_width width, bool semicolon_ends,
+ * only white space (and, with `semicolon_ends`, a ";" ending the number)
+ * up to the end of the view.  Null with `*value` set, or the reason. */
+const char *read_integer(std::string_view text, integer_width width, bool semicolon_ends,
                          std::int64_t *value);
-
-/* The reason a text is not a whole 64-bit integer, or null when it is one. */
-const char *check_integer(const char *text, integer_width width);
 
 /* Writes a number as a list name when a pair names it, trying `printed`
  * and then `alternative` (may be null), else `printed`.  0 or 28677. */
@@ -84,14 +84,25 @@ cv_status write_number(std::string_view pairs, const char *printed, const char *
 /* Copies `text` escaped for XML ("copied" types), empty on failure. */
 cv_status copy_escaped(const char *text, char *output, std::size_t capacity);
 
-/* The integer types, one implementation with the type as parameter. */
+/* The integer types, one implementation with the type as parameter.  An
+ * element's text and an override are read by the same rules: trimmed,
+ * "CV_NULL" leaving the value as it is, names translated, a ";" ending the
+ * number, the scale applied and the type's range checked. */
 enum class integer_type { lookup, int64, uint64, int32, uint32, octal32 };
 cv_status integer_read(integer_type type, xmlNode *element, const char *lookup, void *value,
                        cv_uac_warning **warnings);
+/* The number `text` (trimmed) stands for, scaled: null with `*number` set,
+ * or the reason. */
+const char *parse_integer(integer_type type, std::string_view text, const char *lookup,
+                          std::int64_t *number);
 /* Reads `text` into the integer of `type` at `value`; the name is for the
- * warning.  Used by `range` for each side. */
-cv_status integer_read_text(integer_type type, const char *text, const char *name,
+ * warning. */
+cv_status integer_read_text(integer_type type, std::string_view text, const char *name,
                             const char *lookup, void *value, cv_uac_warning **warnings);
+/* Adds the integer types' warning for `text` refused with `reason`, quoting
+ * the current value at `value`. */
+cv_status warn_integer(integer_type type, std::string_view text, const char *name,
+                       const char *reason, const void *value, cv_uac_warning **warnings);
 cv_status integer_check(integer_type type, const char *text, const char *lookup,
                         const char **message);
 cv_status integer_write(integer_type type, const void *value, char *output, std::size_t capacity,
@@ -107,8 +118,8 @@ bool lookup_selects_power2(const char *lookup);
 void free_string(void *value, const void *default_value);
 
 /* Warning texts shared by the rate and time readers. */
-cv_status warn_conversion(cv_uac_warning **warnings, const char *text, const xmlNode *element,
-                          const char *reason);
+cv_status warn_conversion(cv_uac_warning **warnings, std::string_view text,
+                          const xmlNode *element, const char *reason);
 
 /* Reads an element of the rate or time syntax: its trimmed text, "CV_NULL"
  * leaving the value as it is, names of the lookup list translated, then
@@ -118,12 +129,9 @@ template <typename T, typename Parse>
 cv_status read_translated(xmlNode *element, const char *lookup, void *value,
                           cv_uac_warning **warnings, Parse parse) {
     if (!element || !value) return CV_E_INVALID;
-    char text[CV_UAC_TRIMMED_TEXT_SIZE];
-    trimmed_element_text(element, text);
+    const std::string_view text = trimmed_element_text(element);
     if (is_null_marker(text)) return CV_OK;
-    char translated[CV_UAC_VALUE_TEXT_SIZE];
-    const char *source =
-        translate(text, split_lookup(lookup, true).pairs, translated, sizeof translated);
+    const std::string_view source = translate(text, split_lookup(lookup, true).pairs);
     cv_status status = CV_OK;
     T parsed{};
     if (const char *reason = parse(source, &parsed, &status))
@@ -131,6 +139,28 @@ cv_status read_translated(xmlNode *element, const char *lookup, void *value,
     *static_cast<T *>(value) = parsed;
     return CV_OK;
 }
+
+/* The override checker of the rate and time syntaxes: the trimmed text,
+ * "CV_NULL" accepted, names translated, then `parse` as above. */
+template <typename T, typename Parse>
+cv_status check_translated(const char *text, const char *lookup, const char **message,
+                           Parse parse) {
+    if (message) *message = nullptr;
+    if (!text) return CV_E_INVALID;
+    const std::string_view trimmed = trim(text);
+    if (is_null_marker(trimmed)) return CV_OK;
+    cv_status status = CV_OK;
+    T parsed{};
+    const char *reason = parse(translate(trimmed, split_lookup(lookup, true).pairs), &parsed,
+                               &status);
+    if (message) *message = reason;
+    return reason ? status : CV_OK;
+}
+
+/* Copies `text` into `output` at `*cursor`, escaped for XML, and moves the
+ * cursor past it.  0; 28677 when it does not fit (output as it was). */
+cv_status append_escaped(char *output, std::size_t capacity, std::size_t *cursor,
+                         std::string_view text);
 
 // The operations of each type.
 #define CV_UAC_TYPE_OPERATIONS(prefix)                                                       \

@@ -4,8 +4,9 @@
 // with one of "nN0fF".  An option may name its own two words in its lookup
 // list, "false_word:true_word": the false word is compared without regard
 // to case, the true word exactly, and other texts still fall back to the
-// first-letter rule.  A list without ":" makes the option unreadable from
-// XML (the value stays) and refuses every override.
+// first-letter rule.  A list without ":" cannot say what any text means:
+// such an option refuses every text, from XML and as an override alike,
+// and keeps its value.
 #include <cstring>
 
 #include "cv_uac_type_impl.h"
@@ -45,8 +46,6 @@ const char *skip_space(const char *text) {
 cv_status boolean_read(xmlNode *element, const char *lookup, void *value, cv_uac_warning **warnings,
                        cv_btree *) {
     if (!element || !value) return CV_E_INVALID;
-    // A list without its two words cannot say what a text means.
-    if (lookup && !std::strchr(lookup, ':')) return CV_OK;
     const char *raw = element_text(element);
     const char *text = skip_space(raw ? raw : "");
     auto &flag = *static_cast<std::int32_t *>(value);

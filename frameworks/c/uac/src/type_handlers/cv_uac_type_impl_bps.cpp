@@ -87,21 +87,18 @@ cv_status bps_read(xmlNode *element, const char *lookup, void *value, cv_uac_war
     const bool power2 = lookup_selects_power2(lookup);
     return read_translated<std::uint64_t>(
         element, lookup, value, warnings,
-        [power2](const char *source, std::uint64_t *parsed, cv_status *status) {
+        [power2](std::string_view source, std::uint64_t *parsed, cv_status *status) {
             return parse_bps(source, power2, parsed, status);
         });
 }
 
 cv_status bps_check(const char *text, const char *lookup, const char **message) {
-    if (message) *message = nullptr;
-    if (!text) return CV_E_INVALID;
-    std::string_view ignored;
-    if (find_pair_value(split_lookup(lookup, true).pairs, trim(text), &ignored)) return CV_OK;
-    cv_status status = CV_OK;
-    std::uint64_t parsed = 0;
-    const char *reason = parse_bps(text, lookup_selects_power2(lookup), &parsed, &status);
-    if (message) *message = reason;
-    return status;
+    const bool power2 = lookup_selects_power2(lookup);
+    return check_translated<std::uint64_t>(
+        text, lookup, message,
+        [power2](std::string_view source, std::uint64_t *parsed, cv_status *status) {
+            return parse_bps(source, power2, parsed, status);
+        });
 }
 
 cv_status bps_to_xml(const char *text, char *output, std::size_t capacity, const char *) {

@@ -4,9 +4,13 @@
 // byte, then the end marker, a string of the single character 0x1A.  It is
 // read from the item children of the option's element (`item`, or the
 // element the option's parameter names), each scored by its fitness rules:
-// items whose rules fail are left out.  An override is a text whose first
-// character is the separator of the rest (",a,b"), turned into one item
-// element per piece.
+// items whose rules fail are left out.  An override comes in two forms:
+// the XML form, a sequence of item elements ("<item>a</item><item>b</item>",
+// whose first character other than white space is "<"), taken as it is, and
+// the plain form, a text whose first character is the separator of the rest
+// (",a,b"), turned into one item element per piece.  Both forms are checked
+// and converted by the same rule, so a text the checker passes is exactly
+// the list that is set.
 #include <cstring>
 
 #include "cv_uac_type_impl.h"
@@ -93,10 +97,35 @@ cv_status string_list_read(xmlNode *element, const char *parameter, void *value,
     return CV_OK;
 }
 
+namespace {
+
+/* True for the XML form of an override: its first character other than
+ * white space opens an element. */
+bool is_xml_form(const char *text) {
+    while (is_space(*text)) ++text;
+    return *text == '<';
+}
+
+/* Appends "<T>text</T>", the text escaped. */
+cv_status append_item(char *output, std::size_t capacity, std::size_t *cursor,
+                      std::string_view tag_name, std::string_view text) {
+    cv_status status = cv_str_append_printf(output, capacity, cursor, "<%.*s>",
+                                            static_cast<int>(tag_name.size()), tag_name.data());
+    if (status == CV_OK) status = append_escaped(output, capacity, cursor, text);
+    if (status == CV_OK)
+        status = cv_str_append_printf(output, capacity, cursor, "</%.*s>",
+                                      static_cast<int>(tag_name.size()), tag_name.data());
+    return status;
+}
+
+}  // namespace
+
 cv_status string_list_check(const char *text, const char *parameter, const char **message) {
     if (message) *message = nullptr;
     const std::int32_t tag = cv_uac_string_list_item_tag(parameter);
     if (!text || tag == PARSE_XML_UNKNOWN_TAG) return CV_E_INVALID;
+    // Any plain text splits into pieces, each a valid item once escaped.
+    if (!is_xml_form(text)) return CV_OK;
     return parse_xml_check_items(text, tag, message);
 }
 
@@ -105,7 +134,13 @@ cv_status string_list_to_xml(const char *text, char *output, std::size_t capacit
     if (!text || !output || capacity == 0) return CV_E_INVALID;
     const char *tag_name = parse_xml_tag_name(cv_uac_string_list_item_tag(parameter));
     if (!tag_name) return CV_E_INVALID;
-    if (text[0] == '\0' || is_null_marker(text)) {
+    if (text[0] == '\0' || is_null_marker(text) || is_xml_form(text)) {
+        // Items that are not what the checker passes would set nothing, or
+        // break the document they are put in.
+        output[0] = '\0';
+        if (is_xml_form(text) && parse_xml_check_items(text, cv_uac_string_list_item_tag(parameter),
+                                                       nullptr) != CV_OK)
+            return CV_E_INVALID;
         const cv_status status = cv_str_copy(output, text, capacity);
         if (status != CV_OK) output[0] = '\0';
         return status;
@@ -115,19 +150,12 @@ cv_status string_list_to_xml(const char *text, char *output, std::size_t capacit
     std::string_view rest(text + separator_size);
     std::size_t cursor = 0;
     cv_status status = CV_OK;
-    char piece[CV_UAC_VALUE_TEXT_SIZE];
+    output[0] = '\0';
     for (bool more = true; more && status == CV_OK;) {
         const std::size_t end = rest.find(separator);
         more = end != std::string_view::npos;
-        if (!copy_view(rest.substr(0, end), piece, sizeof piece)) {
-            status = CV_E_BUFFER_SPACE;
-            break;
-        }
+        status = append_item(output, capacity, &cursor, tag_name, rest.substr(0, end));
         rest = more ? rest.substr(end + separator.size()) : std::string_view();
-        status = cv_uac_escape_string_for_xml(piece, piece, sizeof piece);
-        if (status == CV_OK)
-            status = cv_str_append_printf(output, capacity, &cursor, "<%s>%s</%s>", tag_name, piece,
-                                          tag_name);
     }
     if (status != CV_OK) output[0] = '\0';
     return status;
@@ -147,14 +175,9 @@ cv_status string_list_write(const void *value, char *output, std::size_t capacit
     std::size_t cursor = 0;
     cv_status status = CV_OK;
     output[0] = '\0';
-    char escaped[CV_UAC_VALUE_TEXT_SIZE];
     for (const char *item = cv_uac_string_list_first(list); item && status == CV_OK;
-         item = cv_uac_string_list_next(item)) {
-        status = cv_uac_escape_string_for_xml(escaped, item, sizeof escaped);
-        if (status == CV_OK)
-            status = cv_str_append_printf(output, capacity, &cursor, "<%s>%s</%s>", tag_name,
-                                          escaped, tag_name);
-    }
+         item = cv_uac_string_list_next(item))
+        status = append_item(output, capacity, &cursor, tag_name, item);
     if (status != CV_OK) output[0] = '\0';
     return status;
 }

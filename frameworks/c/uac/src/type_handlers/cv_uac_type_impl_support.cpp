@@ -54,7 +54,7 @@ struct integer_traits {
 integer_traits traits_of(integer_type type) {
     switch (type) {
         case integer_type::lookup:
-            return {integer_width::i64, false, "%d"};
+            return {integer_width::bits32, false, "%d"};
         case integer_type::int64:
             return {integer_width::i64, true, "%lld"};
         case integer_type::uint64:
@@ -80,6 +80,9 @@ bool fits(integer_width width, std::int64_t value) {
             return value >= 0;
         case integer_width::i64:
             return true;
+        case integer_width::bits32:
+            return value >= std::numeric_limits<std::int32_t>::min() &&
+                   value <= std::numeric_limits<std::uint32_t>::max();
     }
     return false;
 }
@@ -149,35 +152,57 @@ void format_current(integer_type type, const void *value, char *output, std::siz
     }
 }
 
-/* The number of `text` for `type` after translation (and, for octal, a
- * leading "0" or "00"), scaled; null with `*number` set, or the reason. */
-const char *parse_integer(integer_type type, const char *text, const char *lookup,
-                          bool from_element, std::int64_t *number) {
-    const integer_traits traits = traits_of(type);
-    const lookup_list list = split_lookup(lookup, traits.with_scale);
-    char translated[CV_UAC_VALUE_TEXT_SIZE];
-    const char *source = translate(text, list.pairs, translated, sizeof translated);
-    char prefixed[CV_UAC_VALUE_TEXT_SIZE];
-    if (type == integer_type::octal32) {
-        // Every octal_32 text is octal: a "0" in front makes the reader take
-        // it so (two when checking, so that "0" itself stays octal).
-        std::size_t cursor = 0;
-        (void)cv_str_append(prefixed, from_element ? "0" : "00", sizeof prefixed, &cursor);
-        if (cv_str_append(prefixed, source, sizeof prefixed, &cursor) != CV_OK)
-            return kMalformedNumber;
-        source = prefixed;
+unsigned digit_of(char c) {
+    if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
+    if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
+    if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
+    return 16;
+}
+
+/* Reads `text` as an unsigned 64-bit number in the reader's bases (for the
+ * values of `u_int64_t` beyond the signed range); `*used` gets the bytes
+ * read.  False when it is no number or does not fit. */
+bool read_unsigned(std::string_view text, std::uint64_t *value, std::size_t *used) {
+    std::size_t at = 0;
+    while (at < text.size() && is_space(text[at])) ++at;
+    unsigned base = 10;
+    if (text.substr(at, 2) == "0x" || text.substr(at, 2) == "0X") {
+        base = 16;
+        at += 2;
+    } else if (at + 1 < text.size() && text[at] == '0' && digit_of(text[at + 1]) < 10) {
+        base = 8;
+        at += 1;
+    } else if (at < text.size() && text[at] == '%') {
+        base = 2;
+        at += 1;
     }
-    std::int64_t read = 0;
-    if (const char *reason = read_integer(source, traits.width, from_element, &read)) return reason;
-    if (traits.with_scale) {
-        std::int64_t scaled = 0;
-        if (__builtin_mul_overflow(read, integer_scale(list), &scaled) ||
-            !fits(traits.width, scaled))
-            return kOutOfRange;
-        read = scaled;
-    }
-    *number = read;
-    return nullptr;
+    const std::size_t first = at;
+    std::uint64_t number = 0;
+    for (; at < text.size() && digit_of(text[at]) < base; ++at)
+        if (__builtin_mul_overflow(number, std::uint64_t{base}, &number) ||
+            __builtin_add_overflow(number, std::uint64_t{digit_of(text[at])}, &number))
+            return false;
+    if (at == first) return false;
+    *value = number;
+    *used = at;
+    return true;
+}
+
+/* Bytes of the octal reader's copy of a text with "0" put in front. */
+constexpr std::size_t kOctalTextSize = CV_UAC_VALUE_TEXT_SIZE;
+
+/* Reads `source` as octal, as the reader does with "0" put in front.  A
+ * text that already starts with a zero digit is octal as it stands. */
+const char *read_octal(std::string_view source, std::int64_t *number) {
+    if (source.empty()) return kMalformedNumber;
+    if (!source.empty() && source[0] == '0' &&
+        (source.size() == 1 || (source[1] >= '0' && source[1] <= '9')))
+        return read_integer(source, integer_width::u32, true, number);
+    char prefixed[kOctalTextSize];
+    prefixed[0] = '0';
+    if (!copy_view(source, prefixed + 1, sizeof prefixed - 1)) return kMalformedNumber;
+    return read_integer(std::string_view(prefixed, source.size() + 1), integer_width::u32, true,
+                        number);
 }
 
 thread_local char lookup_message[CV_UAC_LOOKUP_MESSAGE_SIZE];
@@ -227,10 +252,9 @@ const char *element_name(const xmlNode *element) {
     return name ? name : "";
 }
 
-void trimmed_element_text(const xmlNode *element, char (&buffer)[CV_UAC_TRIMMED_TEXT_SIZE]) {
+std::string_view trimmed_element_text(const xmlNode *element) {
     const char *text = element_text(element);
-    buffer[0] = '\0';
-    if (text) (void)cv_trimmed_str_to(buffer, text, sizeof buffer, nullptr);
+    return text ? trim(text) : std::string_view();
 }
 
 bool copy_view(std::string_view text, char *buffer, std::size_t capacity) {
@@ -279,11 +303,9 @@ bool find_pair_value(std::string_view pairs, std::string_view text, std::string_
     });
 }
 
-const char *translate(const char *text, std::string_view pairs, char *buffer,
-                      std::size_t capacity) {
+std::string_view translate(std::string_view text, std::string_view pairs) {
     std::string_view value;
-    if (!find_pair_value(pairs, text, &value) || !copy_view(value, buffer, capacity)) return text;
-    return buffer;
+    return find_pair_value(pairs, text, &value) ? value : text;
 }
 
 bool find_pair_name(std::string_view pairs, std::string_view printed, char *output,
@@ -293,23 +315,33 @@ bool find_pair_name(std::string_view pairs, std::string_view printed, char *outp
     });
 }
 
-const char *read_integer(const char *text, integer_width width, bool semicolon_ends,
+const char *read_integer(std::string_view text, integer_width width, bool semicolon_ends,
                          std::int64_t *value) {
-    const char *end = text;
+    // The number's digits never run past the view: a view ends at the
+    // text's end, at white space or at a separator.
+    if (text.empty()) return kMalformedNumber;
+    const char *end = text.data();
     std::int64_t number = 0;
-    const cv_status status = cv_str_to_i64(text, &number, &end);
-    if (status == CV_E_BUFFER_TOO_SMALL) return kOutOfRange;
-    if (status != CV_OK) return kMalformedNumber;
-    while (is_space(*end)) ++end;
-    if (*end != '\0' && !(semicolon_ends && *end == ';')) return kTrailingCharacters;
-    if (!fits(width, number)) return kOutOfRange;
+    const cv_status status = cv_str_to_i64(text.data(), &number, &end);
+    // An unsigned 64-bit value beyond the signed range travels as its bit
+    // pattern; the caller reads it back as unsigned.
+    bool unsigned_pattern = false;
+    if (status == CV_E_BUFFER_TOO_SMALL) {
+        std::uint64_t big = 0;
+        std::size_t used = 0;
+        if (width != integer_width::u64 || !read_unsigned(text, &big, &used)) return kOutOfRange;
+        number = static_cast<std::int64_t>(big);
+        end = text.data() + used;
+        unsigned_pattern = true;
+    } else if (status != CV_OK) {
+        return kMalformedNumber;
+    }
+    std::string_view rest = text.substr(static_cast<std::size_t>(end - text.data()));
+    while (!rest.empty() && is_space(rest.front())) rest.remove_prefix(1);
+    if (!rest.empty() && !(semicolon_ends && rest.front() == ';')) return kTrailingCharacters;
+    if (!unsigned_pattern && !fits(width, number)) return kOutOfRange;
     *value = number;
     return nullptr;
-}
-
-const char *check_integer(const char *text, integer_width width) {
-    std::int64_t ignored = 0;
-    return read_integer(text, width, false, &ignored);
 }
 
 cv_status write_number(std::string_view pairs, const char *printed, const char *alternative,
@@ -328,18 +360,68 @@ cv_status copy_escaped(const char *text, char *output, std::size_t capacity) {
     return status;
 }
 
-cv_status integer_read_text(integer_type type, const char *text, const char *name,
+cv_status append_escaped(char *output, std::size_t capacity, std::size_t *cursor,
+                         std::string_view text) {
+    // The text is copied to its place first and escaped there (the escaper
+    // takes the same buffer as source and destination), so no scratch
+    // buffer bounds what fits: only the output's capacity does.
+    const std::size_t at = *cursor;
+    if (at >= capacity || text.size() >= capacity - at) return CV_E_BUFFER_SPACE;
+    std::memmove(output + at, text.data(), text.size());
+    output[at + text.size()] = '\0';
+    const cv_status status = cv_uac_escape_string_for_xml(output + at, output + at, capacity - at);
+    if (status != CV_OK) {
+        output[at] = '\0';
+        return status;
+    }
+    *cursor = at + std::strlen(output + at);
+    return CV_OK;
+}
+
+const char *parse_integer(integer_type type, std::string_view text, const char *lookup,
+                          std::int64_t *number) {
+    const integer_traits traits = traits_of(type);
+    const lookup_list list = split_lookup(lookup, traits.with_scale);
+    const std::string_view source = translate(trim(text), list.pairs);
+    std::int64_t read = 0;
+    const char *reason = type == integer_type::octal32
+                             ? read_octal(source, &read)
+                             : read_integer(source, traits.width, true, &read);
+    if (reason) return reason;
+    if (traits.with_scale && traits.width == integer_width::u64) {
+        std::uint64_t scaled = 0;
+        if (__builtin_mul_overflow(static_cast<std::uint64_t>(read),
+                                   static_cast<std::uint64_t>(integer_scale(list)), &scaled))
+            return kOutOfRange;
+        read = static_cast<std::int64_t>(scaled);
+    } else if (traits.with_scale) {
+        std::int64_t scaled = 0;
+        if (__builtin_mul_overflow(read, integer_scale(list), &scaled) ||
+            !fits(traits.width, scaled))
+            return kOutOfRange;
+        read = scaled;
+    }
+    *number = read;
+    return nullptr;
+}
+
+cv_status warn_integer(integer_type type, std::string_view text, const char *name,
+                       const char *reason, const void *value, cv_uac_warning **warnings) {
+    char current[32];
+    format_current(type, value, current, sizeof current);
+    add_warning(warnings, CV_E_UAC_PARSE,
+                "Invalid value passed to %s: \"%.*s\" (%s).  Using default of %s instead", name,
+                static_cast<int>(text.size()), text.data(), reason, current);
+    return CV_E_UAC_PARSE;
+}
+
+cv_status integer_read_text(integer_type type, std::string_view text, const char *name,
                             const char *lookup, void *value, cv_uac_warning **warnings) {
+    text = trim(text);
     if (is_null_marker(text)) return CV_OK;
     std::int64_t number = 0;
-    if (const char *reason = parse_integer(type, text, lookup, true, &number)) {
-        char current[32];
-        format_current(type, value, current, sizeof current);
-        add_warning(warnings, CV_E_UAC_PARSE,
-                    "Invalid value passed to %s: \"%s\" (%s).  Using default of %s instead", name,
-                    text, reason, current);
-        return CV_E_UAC_PARSE;
-    }
+    if (const char *reason = parse_integer(type, text, lookup, &number))
+        return warn_integer(type, text, name, reason, value, warnings);
     store(type, value, number);
     return CV_OK;
 }
@@ -347,36 +429,26 @@ cv_status integer_read_text(integer_type type, const char *text, const char *nam
 cv_status integer_read(integer_type type, xmlNode *element, const char *lookup, void *value,
                        cv_uac_warning **warnings) {
     if (!element || !value) return CV_E_INVALID;
-    char text[CV_UAC_TRIMMED_TEXT_SIZE];
-    trimmed_element_text(element, text);
-    return integer_read_text(type, text, element_name(element), lookup, value, warnings);
+    return integer_read_text(type, trimmed_element_text(element), element_name(element), lookup,
+                             value, warnings);
 }
 
 cv_status integer_check(integer_type type, const char *text, const char *lookup,
                         const char **message) {
     if (message) *message = nullptr;
     if (!text) return CV_E_INVALID;
-    // The element's text is trimmed when it is read, so the override is too.
-    char trimmed[CV_UAC_VALUE_TEXT_SIZE];
-    if (!copy_view(trim(text), trimmed, sizeof trimmed)) {
-        if (message) *message = kMalformedNumber;
-        return CV_E_INVALID;
-    }
-    const lookup_list list = split_lookup(lookup, traits_of(type).with_scale);
-    std::string_view ignored;
-    if (find_pair_value(list.pairs, trimmed, &ignored)) return CV_OK;
-    if (type == integer_type::octal32 && trimmed[0] == '\0') {
+    // Checked exactly as the reader will read it, names and scale included,
+    // so that a text passes here only when it sets the value.
+    const std::string_view trimmed = trim(text);
+    if (is_null_marker(trimmed)) return CV_OK;
+    if (type == integer_type::octal32 && trimmed.empty()) {
         if (message) *message = "Empty string";
         return CV_E_INVALID;
     }
     std::int64_t number = 0;
-    const char *reason = parse_integer(type, trimmed, lookup, false, &number);
-    if (reason && type == integer_type::lookup) {
-        // A lookup takes a name of its list or any signed 32-bit number.
-        reason = lookup_refusal(lookup);
-    } else if (!reason && type == integer_type::lookup && !fits(integer_width::i32, number)) {
-        reason = lookup_refusal(lookup);
-    }
+    const char *reason = parse_integer(type, trimmed, lookup, &number);
+    // A lookup takes a name of its list or a number: say which names.
+    if (reason && type == integer_type::lookup) reason = lookup_refusal(lookup);
     if (!reason) return CV_OK;
     if (message) *message = reason;
     return CV_E_INVALID;
@@ -396,8 +468,12 @@ cv_status integer_write(integer_type type, const void *value, char *output, std:
         case integer_type::int64: {
             const std::int64_t number = load(type, value) / scale;
             (void)cv_snprintf(printed, sizeof printed, "%lld", static_cast<long long>(number));
-            (void)cv_snprintf(alternative, sizeof alternative, "0x%llX",
-                              static_cast<unsigned long long>(number));
+            // A lookup's list may name a value by its 32-bit pattern.
+            const unsigned long long pattern =
+                type == integer_type::lookup
+                    ? static_cast<std::uint32_t>(number)
+                    : static_cast<unsigned long long>(number);
+            (void)cv_snprintf(alternative, sizeof alternative, "0x%llX", pattern);
             break;
         }
         case integer_type::uint32:
@@ -439,10 +515,10 @@ void free_string(void *value, const void *default_value) {
 
 void free_nothing(void *, const void *) {}
 
-cv_status warn_conversion(cv_uac_warning **warnings, const char *text, const xmlNode *element,
-                          const char *reason) {
-    add_warning(warnings, CV_E_UAC_PARSE, "Error converting \"%s\" to %s.  %s", text,
-                element_name(element), reason);
+cv_status warn_conversion(cv_uac_warning **warnings, std::string_view text,
+                          const xmlNode *element, const char *reason) {
+    add_warning(warnings, CV_E_UAC_PARSE, "Error converting \"%.*s\" to %s.  %s",
+                static_cast<int>(text.size()), text.data(), element_name(element), reason);
     return CV_E_UAC_PARSE;
 }
 

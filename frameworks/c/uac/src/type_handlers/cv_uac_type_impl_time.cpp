@@ -192,21 +192,16 @@ cv_status time_read(xmlNode *element, const char *lookup, void *value, cv_uac_wa
                     cv_btree *) {
     return read_translated<cv_uac_time>(
         element, lookup, value, warnings,
-        [](const char *source, cv_uac_time *parsed, cv_status *status) {
+        [](std::string_view source, cv_uac_time *parsed, cv_status *status) {
             return parse_time(source, parsed, status);
         });
 }
 
 cv_status time_check(const char *text, const char *lookup, const char **message) {
-    if (message) *message = nullptr;
-    if (!text) return CV_E_INVALID;
-    std::string_view ignored;
-    if (find_pair_value(split_lookup(lookup, true).pairs, trim(text), &ignored)) return CV_OK;
-    cv_status status = CV_OK;
-    cv_uac_time parsed{};
-    const char *reason = parse_time(text, &parsed, &status);
-    if (message) *message = reason;
-    return status;
+    return check_translated<cv_uac_time>(
+        text, lookup, message, [](std::string_view source, cv_uac_time *parsed, cv_status *status) {
+            return parse_time(source, parsed, status);
+        });
 }
 
 cv_status time_to_xml(const char *text, char *output, std::size_t capacity, const char *) {

@@ -6,6 +6,7 @@
 // The table is indexed by the type code itself; a code outside it is status
 // 22 wherever a type is dispatched, so no operation ever runs through a
 // stray pointer.
+#include <cstddef>
 #include <cstring>
 
 #include "cv_uac_type_impl.h"
@@ -17,6 +18,15 @@
 namespace {
 
 using namespace cv_uac_type_impl;
+
+constexpr const char *kWrittenValueLabel = "Written config value.  Value will not be written";
+constexpr const char *kBreaksXmlFormat = "Override string \"%s\" breaks XML";
+constexpr const char *kNoXmlFormat = "Override string \"%s\" has no XML form";
+constexpr const char *kRefusedFormat = "Override string \"%s\" refused (%s)";
+/* Bytes "<CONF></CONF>" adds around an override's XML. */
+constexpr std::size_t kConfWrapperSize = sizeof "<CONF></CONF>" - 1;
+/* The most a written value may take: far beyond any configuration. */
+constexpr std::size_t kMostWrittenValue = std::size_t{1} << 30;
 
 #define CV_UAC_TYPE_ROW(code, name, display, storage, prefix)                                 \
     {                                                                                         \
@@ -55,6 +65,14 @@ constexpr bool table_is_indexed_by_code() {
     return true;
 }
 static_assert(table_is_indexed_by_code(), "type descriptors must be listed in code order");
+
+constexpr std::size_t largest_value() {
+    std::size_t largest = 0;
+    for (const cv_uac_type_descriptor &type : kTypes)
+        if (type.value_size > largest) largest = type.value_size;
+    return largest;
+}
+constexpr std::size_t kLargestValue = largest_value();
 
 /* The first match of `path` and, when wanted, all matches up to the
  * alternates limit. */
@@ -132,6 +150,27 @@ cv_status cv_uac_type_free(std::int32_t code, void *value, const void *default_v
     return CV_OK;
 }
 
+cv_status cv_uac_type_write_alloc(std::int32_t code, const void *value, const char *lookup,
+                                  char **text) {
+    if (!text) return CV_E_INVALID;
+    *text = nullptr;
+    const cv_uac_type_descriptor *type = cv_uac_type_descriptor_of(code);
+    if (!type || !value) return CV_E_INVALID;
+    // The writers do not measure: a text that does not fit is tried again
+    // in a buffer twice the size, so a value is never cut or left out.
+    for (std::size_t capacity = CV_UAC_VALUE_TEXT_SIZE;; capacity *= 2) {
+        auto *buffer = static_cast<char *>(CV_UAC_MALLOC(capacity, kWrittenValueLabel));
+        if (!buffer) return CV_E_NO_MEMORY;
+        const cv_status status = type->write(value, buffer, capacity, lookup);
+        if (status == CV_OK) {
+            *text = buffer;
+            return CV_OK;
+        }
+        cv_uac_free(buffer);
+        if (status != CV_E_BUFFER_SPACE || capacity > kMostWrittenValue / 2) return status;
+    }
+}
+
 cv_status cv_uac_type_restore_default(std::int32_t code, void *value, const void *default_value) {
     const cv_uac_type_descriptor *type = cv_uac_type_descriptor_of(code);
     if (!type || !value || !default_value) return CV_E_INVALID;
@@ -146,24 +185,58 @@ cv_status cv_uac_type_parse_text(std::int32_t code, const char *text, const char
     if (is_null_marker(text)) return CV_OK;
     char content[CV_UAC_VALUE_TEXT_SIZE];
     if (cv_status status = type->override_to_xml(text, content, sizeof content, lookup);
-        status != CV_OK)
+        status != CV_OK) {
+        const char *reason = nullptr;
+        if (status == CV_E_BUFFER_SPACE)
+            add_warning(warnings, status, nullptr);
+        else if (type->check_override(text, lookup, &reason) != CV_OK && reason)
+            add_warning(warnings, status, kRefusedFormat, text, reason);
+        else
+            add_warning(warnings, status, kNoXmlFormat, text);
         return status;
-    char wrapped[CV_UAC_VALUE_TEXT_SIZE + 16];
-    const int length = cv_snprintf(wrapped, sizeof wrapped, "<CONF>%s</CONF>", content);
-    if (length < 0 || static_cast<std::size_t>(length) >= sizeof wrapped - 1)
-        return CV_E_BUFFER_SPACE;
+    }
+    char wrapped[CV_UAC_VALUE_TEXT_SIZE + kConfWrapperSize];
+    (void)cv_snprintf(wrapped, sizeof wrapped, "<CONF>%s</CONF>", content);
 
     xmlDoc *document = parse_xml_load_string(wrapped);
+    if (!document) {
+        add_warning(warnings, CV_E_INVALID, kBreaksXmlFormat, text);
+        return CV_E_INVALID;
+    }
     xmlNode *root = parse_xml_get_root(document);
     if (!root) {
         parse_xml_free_document(document);
-        return CV_E_INVALID;
+        return CV_E_INVALID_USER_NAME;
     }
     cv_uac_heap *heap = nullptr;
     cv_status status = cv_uac_heap_create(&heap, nullptr, nullptr);
-    if (status == CV_OK) status = parse_xml_decorate_tree(root, nullptr, heap);
     if (status == CV_OK) {
-        status = type->read(root, lookup, value, warnings, nullptr);
+        status = parse_xml_decorate_tree(root, nullptr, heap);
+        if (status != CV_OK) add_warning(warnings, status, "Unable to decorate XML tree");
+    }
+    if (status == CV_OK) {
+        // The value is read into a scratch copy, and the reader's warnings
+        // are gathered apart, so that only this read decides the outcome
+        // whatever the caller's list held.
+        alignas(std::max_align_t) unsigned char scratch[kLargestValue];
+        std::memcpy(scratch, value, type->value_size);
+        cv_uac_warning *found = nullptr;
+        status = type->read(root, lookup, scratch, &found, nullptr);
+        if (found) status = found->status;
+        if (status == CV_OK)
+            std::memcpy(value, scratch, type->value_size);
+        else
+            type->free(scratch, value);
+        if (found) {
+            cv_uac_warning *last = found;
+            while (last->next) last = last->next;
+            if (warnings) {
+                last->next = *warnings;
+                *warnings = found;
+            } else {
+                cv_uac_free_warnings(&found);
+            }
+        }
         (void)parse_xml_undecorate_tree(root);
     }
     (void)cv_uac_heap_release(&heap);
