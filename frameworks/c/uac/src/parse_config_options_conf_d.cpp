@@ -115,7 +115,8 @@ struct content_tree {
 
     /* Adds the class's path.  -1 (CONF) when it cannot be added, else the
      * class element's node. */
-    std::int32_t add_class_path(const std::int32_t *path, std::int32_t (&chain)[PARSE_XML_MAX_LEVELS + 1]) {
+    std::int32_t add_class_path(const std::int32_t *path,
+                                std::int32_t (&chain)[PARSE_XML_MAX_LEVELS + 1]) {
         std::int32_t at = -1;
         std::size_t depth = 0;
         for (; path[depth] != PARSE_XML_END; ++depth) {

@@ -242,8 +242,8 @@ private:
     bool add(const char *path) {
         if (count_ == capacity_) {
             const std::size_t grown = capacity_ ? capacity_ * 2 : CV_UAC_MAX_CONF_FILES;
-            auto *table =
-                static_cast<const char **>(CV_UAC_MALLOC(grown * sizeof(const char *), kListingLabel));
+            auto *table = static_cast<const char **>(
+                CV_UAC_MALLOC(grown * sizeof(const char *), kListingLabel));
             if (!table) return false;
             if (count_) std::memcpy(table, paths_, count_ * sizeof(const char *));
             cv_uac_free(paths_);

@@ -92,8 +92,10 @@ cv_status build_master_group_set(const cv_uac_conf_set *set, cv_uac_master_group
     bool overflow = false;
     const auto add_text = [&](const char *text) {
         const std::size_t size = trimmed(text).size() + 1;
-        if (text_bytes > std::numeric_limits<std::size_t>::max() - size) overflow = true;
-        else text_bytes += size;
+        if (text_bytes > std::numeric_limits<std::size_t>::max() - size)
+            overflow = true;
+        else
+            text_bytes += size;
     };
     for_each_group(set, [&](xmlNode *group) {
         const char *name = name_of(group);
@@ -105,14 +107,15 @@ cv_status build_master_group_set(const cv_uac_conf_set *set, cv_uac_master_group
 
     constexpr std::size_t kMaxCount =
         (std::numeric_limits<std::size_t>::max() - kEntriesOffset) / sizeof(cv_uac_group_entry);
-    const bool too_many = overflow || count > kMaxCount ||
-                          count > std::numeric_limits<std::uint32_t>::max() ||
-                          text_bytes > std::numeric_limits<std::size_t>::max() - kEntriesOffset -
-                                           count * sizeof(cv_uac_group_entry);
-    const std::size_t texts_offset = too_many ? 0 : kEntriesOffset + count * sizeof(cv_uac_group_entry);
+    const bool fits = !overflow && count <= kMaxCount &&
+                      count <= std::numeric_limits<std::uint32_t>::max() &&
+                      text_bytes <= std::numeric_limits<std::size_t>::max() - kEntriesOffset -
+                                        count * sizeof(cv_uac_group_entry);
+    const std::size_t texts_offset =
+        kEntriesOffset + (fits ? count * sizeof(cv_uac_group_entry) : 0);
     const std::size_t bytes =
-        too_many ? std::numeric_limits<std::size_t>::max() : texts_offset + text_bytes;
-    void *memory = too_many ? nullptr : CV_UAC_MALLOC(bytes, nullptr);
+        fits ? texts_offset + text_bytes : std::numeric_limits<std::size_t>::max();
+    void *memory = fits ? CV_UAC_MALLOC(bytes, nullptr) : nullptr;
     if (!memory) {
         cv_log_error(
             "Unable to allocate master group set.  Bytes needed = %zu.  Group cross referencing "

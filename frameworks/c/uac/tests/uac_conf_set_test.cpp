@@ -139,9 +139,10 @@ TEST(UacLoad, ConfDFilesThatLoadComeBeforeTheMainFile) {
     EXPECT_EQ(conf->count, 3);
     EXPECT_EQ(cv_uac_get_conf_version(conf.set), 2);
     EXPECT_EQ(files_of(conf.set),
-              (std::vector<std::string>{fixture("main_and_conf_d/conf.d/nested/server_http_port.conf"),
-                                        fixture("main_and_conf_d/conf.d/server_db_port.conf"),
-                                        fixture("main_and_conf_d/corvane.conf")}));
+              (std::vector<std::string>{
+                  fixture("main_and_conf_d/conf.d/nested/server_http_port.conf"),
+                  fixture("main_and_conf_d/conf.d/server_db_port.conf"),
+                  fixture("main_and_conf_d/corvane.conf")}));
     EXPECT_EQ(conf->conf_d, fixture("main_and_conf_d/conf.d"));
     EXPECT_EQ(conf->roots[3], nullptr);
     // The README and the empty file are reported; the wrong version and the

@@ -379,8 +379,8 @@ extern cv_uac_class cv_uac_base_class;
 
 /* The defaults object of `cls` (set up first), built on first use and kept
  * for the process's life: every option holds its default text parsed by its
- * type (see cv_uac_option for "" and CV_NULL), then the build hook runs with no request.  The framework must be
- * started when it is first built.  Null when it cannot be allocated. */
+ * type (see cv_uac_option for "" and CV_NULL), then the build hook runs with
+ * no request.  The framework must be started when it is first built.  Null when it cannot be allocated. */
 cv_uac_config_object *cv_uac_class_defaults(cv_uac_class *cls);
 
 /* Reads a new object of `cls` into `*object` (null on failure).  The
