@@ -407,10 +407,7 @@ cv_status update_set(cv_uac_conf_set **set_holder, const char *final_path, bool 
         *set_holder = cv_uac_load_conf_file(directory, 0);
         return CV_OK;
     }
-    if (removed) {
-        (void)uac_conf_set_remove_file(set, final_path);
-        return CV_OK;
-    }
+    if (removed) return uac_conf_set_remove_file(set, final_path);
     const bool full = set->count >= static_cast<std::int32_t>(CV_UAC_MAX_CONF_FILES);
     if (cv_uac_load_additional_conf_file(final_path, set) == 1) return CV_OK;
     const cv_status status = full ? CV_E_BUFFER_SPACE : CV_E_XML_PARSE;

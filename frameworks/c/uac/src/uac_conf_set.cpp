@@ -166,6 +166,16 @@ std::int32_t add_file(cv_uac_conf_set *set, const char *path) {
     return 1;
 }
 
+/* Adds an XML text as the last slot; 1 when added. */
+std::int32_t add_text(cv_uac_conf_set *set, const char *text) {
+    if (set->count >= kMaxFiles) return 0;
+    xmlDoc *document = nullptr;
+    xmlNode *root = nullptr;
+    if (parse_file(set, text, &document, &root) != CV_OK) return 0;
+    insert_document(set, set->count, nullptr, document, root);
+    return 1;
+}
+
 /* The canonical form of `path` in `canonical`; false when it has none. */
 bool canonical_path(const char *path, char (&canonical)[CV_PATH_SIZE]) {
     return cv_path_canonicalize(path, canonical, sizeof canonical) >= 0 && canonical[0] != '\0';
@@ -332,16 +342,19 @@ std::int32_t cv_uac_load_additional_conf_file(const char *path, cv_uac_conf_set 
         cv_log_error("cv_uac_load_additional_conf_file: Conf set is NULL.  Nothing to do!");
         return 0;
     }
+    if (!path || set->count < 0) return 0;
+    if (is_xml_text(path)) return add_text(set, path);
     char canonical[CV_PATH_SIZE];
-    if (!path || is_xml_text(path) || set->count < 0 || !canonical_path(path, canonical)) return 0;
+    if (!canonical_path(path, canonical)) return 0;
     return add_file(set, canonical);
 }
 
-std::int32_t uac_conf_set_remove_file(cv_uac_conf_set *set, const char *path) {
+cv_status uac_conf_set_remove_file(cv_uac_conf_set *set, const char *path) {
     char canonical[CV_PATH_SIZE];
-    if (!set || !path || !canonical_path(path, canonical)) return 0;
+    if (!set || !path || !canonical_path(path, canonical)) return CV_E_INVALID;
     const std::int32_t slot = slot_of(set, canonical);
-    if (slot < 0 || !retire_slot(set, slot)) return 0;
+    if (slot < 0) return CV_OK;
+    if (!retire_slot(set, slot)) return CV_E_NO_MEMORY;
     for (std::int32_t i = slot; i + 1 < set->count; ++i) {
         set->documents[i] = set->documents[i + 1];
         set->roots[i] = set->roots[i + 1];
@@ -351,7 +364,7 @@ std::int32_t uac_conf_set_remove_file(cv_uac_conf_set *set, const char *path) {
     set->documents[set->count] = nullptr;
     set->roots[set->count] = nullptr;
     set->paths[set->count] = nullptr;
-    return 1;
+    return CV_OK;
 }
 
 std::int32_t cv_uac_get_conf_version(const cv_uac_conf_set *set) { return set ? set->version : 0; }

@@ -38,6 +38,8 @@ void uac_hand_groups_to_providers(const cv_uac_master_group_set *groups);
 void uac_discard_master_group_set();
 
 /* Takes the file read from `path` out of `set` (the later slots move down);
- * its document stays alive, retired, until the set is released.  1 when the
- * set held the file, else 0. */
-std::int32_t uac_conf_set_remove_file(cv_uac_conf_set *set, const char *path);
+ * its document stays alive, retired, until the set is released.  0, also
+ * when the set does not hold the file; 22 for null arguments or a path
+ * without a canonical form; 8 when the document cannot be retired (the set
+ * is unchanged). */
+cv_status uac_conf_set_remove_file(cv_uac_conf_set *set, const char *path);

@@ -330,6 +330,12 @@ TEST(UacAddFile, AConfDFileTakesItsPlaceAndAFileAddedAgainKeepsIts) {
     write_file(root / "conf.d/b.conf", "<CONF version=\"2\"><server>");
     EXPECT_EQ(cv_uac_load_additional_conf_file((root / "conf.d/b.conf").c_str(), conf.set), 0);
     EXPECT_EQ(db_ports(conf.set), (std::vector<std::string>{"1", "20", "3", "0", "9"}));
+
+    // An XML text is searched last, and each one is a slot of its own.
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(cv_uac_load_additional_conf_file(conf_text(42).c_str(), conf.set), 1);
+    EXPECT_EQ(db_ports(conf.set),
+              (std::vector<std::string>{"1", "20", "3", "0", "9", "42", "42"}));
 }
 
 TEST(UacFindNodes, MatchesAcrossTheSetInSearchOrderUpToAHundred) {

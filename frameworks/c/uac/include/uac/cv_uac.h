@@ -204,14 +204,15 @@ std::int32_t cv_uac_config_object_count_add(std::int32_t delta);
 /* Parses `path` against the set's version and adds its root to `set`.  A
  * file of the set's conf.d folder takes its place among the conf.d files by
  * the byte order of its path below conf.d (so it is searched before the
- * main file); any other file is searched last.  A file the set already
- * holds (the same canonical path) is read again into its own slot: the set
- * does not grow, and the document it replaces stays alive until the set is
- * released.  A root of another version, or not named CONF, is not added.
- * 1 when the file was added or read again; 0 otherwise, with the set as it
- * was: a null set ("cv_uac_load_additional_conf_file: Conf set is NULL.
- * Nothing to do!"), a full set, XML text, a file that cannot be read
- * (logged by the XML layer) or one without a usable root. */
+ * main file); any other file, or an XML text (a `path` that begins with
+ * "<"), is searched last.  A file the set already holds (the same canonical
+ * path) is read again into its own slot: the set does not grow, and the
+ * document it replaces stays alive until the set is released.  A root of
+ * another version, or not named CONF, is not added.  1 when the file was
+ * added or read again; 0 otherwise, with the set as it was: a null set
+ * ("cv_uac_load_additional_conf_file: Conf set is NULL.  Nothing to do!"),
+ * a full set, a file that cannot be read (logged by the XML layer) or one
+ * without a usable root. */
 std::int32_t cv_uac_load_additional_conf_file(const char *path, cv_uac_conf_set *set);
 
 /* The set's version; 0 for a null set. */
