@@ -29,6 +29,7 @@ using namespace cv_uac_config_impl;
 constexpr const char *kObjectLabel = "Config object will not be created";
 constexpr const char *kFormLabel = "Allocating config object generic form.  Processing will fail";
 constexpr const char *kTablesLabel = "Config class option tables.  Class will not be usable";
+constexpr const char *kEmptyListLabel = "Empty string list default.  The option will have none";
 constexpr const char *kNoMemberFormat = "%s objects have no member named %s";
 constexpr const char *kIndexFormat =
     "Option index %d is too high for a %s.  Can't be greater than %zu.";
@@ -147,6 +148,37 @@ cv_status init_locked(cv_uac_class *cls) {
     cls->class_init = class_init_done;
     cls->initialised.store(1, std::memory_order_release);
     return CV_OK;
+}
+
+// ---- defaults ----------------------------------------------------------
+
+/* A default text of "" is the empty value of a string type: the empty
+ * string for the three string types, the list without items for a string
+ * list.  Read as an override would be, "" would be an element without
+ * text, which leaves a trimmed string and a list unset: "no value" is
+ * written CV_NULL, never "".  True when `row` has such a default and
+ * `*value` now holds it. */
+bool set_empty_default(const cv_uac_option &row, void *value) {
+    if (row.default_text[0] != '\0') return false;
+    switch (row.type) {
+        case CV_UAC_TYPE_CHAR_PTR:
+        case CV_UAC_TYPE_TRIMMED_CHAR_PTR:
+        case CV_UAC_TYPE_BLANKABLE_CHAR_PTR:
+            *static_cast<char **>(value) = cv_uac_shared_empty_string();
+            return true;
+        case CV_UAC_TYPE_STRING_LIST: {
+            // The defaults object lives as long as the process, and so does
+            // its list.
+            auto *list = static_cast<char *>(CV_UAC_MALLOC(2, kEmptyListLabel));
+            if (!list) return true;
+            list[0] = CV_UAC_STRING_LIST_END;
+            list[1] = '\0';
+            *static_cast<char **>(value) = list;
+            return true;
+        }
+        default:
+            return false;
+    }
 }
 
 // ---- objects -----------------------------------------------------------
@@ -529,7 +561,7 @@ cv_uac_config_object *cv_uac_class_defaults(cv_uac_class *cls) {
     if (!defaults) return nullptr;
     for (std::size_t i = 0; i < cls->option_count; ++i) {
         const cv_uac_option &row = cls->catalogue[i];
-        if (row.default_text)
+        if (row.default_text && !set_empty_default(row, value_field(defaults, i)))
             (void)cv_uac_type_parse_text(row.type, row.default_text, row.lookup,
                                          value_field(defaults, i), &defaults->warnings);
     }

@@ -6,7 +6,9 @@
 // other values are read once, from the selected elements, and a bad value
 // is reported once.  The candidates under the user's entries come before
 // those at the configuration's root, so a user's or group's own logging
-// settings win over the server-wide ones.
+// settings win over the server-wide ones.  A logging override file holds a
+// server-wide `logging/log_setting` element with the object's classes: it
+// applies to every logging class those select.
 #include <cstring>
 
 #include "cvplatform/cv_containers.h"
@@ -33,6 +35,12 @@ constexpr std::size_t row_of(const char *key) {
 }
 constexpr std::size_t kClassesRow = row_of("classes");
 static_assert(kClassesRow < std::size(kCatalogue), "the logging catalogue names its classes");
+
+/* A logging override goes where the server-wide settings are, with the
+ * classes that select it. */
+constexpr std::int32_t kConfDPath[] = {PARSE_XML_TAG_logging, PARSE_XML_TAG_log_setting,
+                                       PARSE_XML_END};
+constexpr const char *kConfDKeys[] = {"classes", nullptr};
 
 /* The elements chosen so far, null-terminated. */
 struct selection {
@@ -92,6 +100,8 @@ cv_uac_class cv_uac_logging_class = {
     .catalogue = kCatalogue,
     .option_count = CV_UAC_LOGGING_OPTION_COUNT,
     .layout = CV_UAC_OBJECT_LAYOUT(cv_uac_logging),
+    .conf_d_path = kConfDPath,
+    .conf_d_keys = kConfDKeys,
 };
 
 cv_status cv_uac_get_logging(const cv_uac_conf_set *set, const char *class_name,

@@ -4,7 +4,8 @@
 // A trunk is found by its number, not by its text: every `trunks/trunk`
 // element at the configuration's root whose `id` reads as the wanted number
 // takes part ("7", "07" and "0x7" are the same trunk), and the loader picks
-// each option from them by fitness like any other object.
+// each option from them by fitness like any other object.  A trunk's
+// override file holds its `trunks/trunk` element with the id.
 #include <cstddef>
 
 #include "cvplatform/cv_str.h"
@@ -24,6 +25,11 @@ constexpr cv_uac_option kCatalogue[] = {
 /* Bytes of a 32-bit number written in decimal, terminator included. */
 constexpr std::size_t kIdTextSize = 16;
 
+/* A trunk override goes where the look-up finds trunks, with the id that
+ * selects it. */
+constexpr std::int32_t kConfDPath[] = {PARSE_XML_TAG_trunks, PARSE_XML_TAG_trunk, PARSE_XML_END};
+constexpr const char *kConfDKeys[] = {"trunk_id", nullptr};
+
 }  // namespace
 
 cv_uac_class cv_uac_trunk_class = {
@@ -35,6 +41,8 @@ cv_uac_class cv_uac_trunk_class = {
     .catalogue = kCatalogue,
     .option_count = CV_UAC_TRUNK_OPTION_COUNT,
     .layout = CV_UAC_OBJECT_LAYOUT(cv_uac_trunk),
+    .conf_d_path = kConfDPath,
+    .conf_d_keys = kConfDKeys,
 };
 
 cv_status cv_uac_get_trunk(const cv_uac_conf_set *set, std::uint32_t id, cv_uac_trunk **trunk) {
@@ -60,6 +68,9 @@ cv_status cv_uac_get_trunk(const cv_uac_conf_set *set, std::uint32_t id, cv_uac_
     cv_uac_config_object *object = nullptr;
     const cv_status status = cv_uac_config_load(&cv_uac_trunk_class, &request, &object);
     *trunk = reinterpret_cast<cv_uac_trunk *>(object);
+    // A trunk the configuration does not describe is still the trunk of
+    // that id, so that an override written for it lands on that trunk.
+    if (*trunk && count == 0) (*trunk)->trunk_id = id;
     return status;
 }
 

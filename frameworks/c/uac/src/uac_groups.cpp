@@ -1,19 +1,22 @@
 // The master group set: every named group entry of a configuration set,
 // cross-referenced by the group providers.
 //
-// The set is one allocation (count, then the entries) sorted by ascending
-// precedence, so that a provider's bit numbers give the groups in the order
-// their settings apply.  The sort is stable: groups of equal precedence keep
+// The set is one allocation (count, then the entries, then the names they
+// point at) sorted by ascending precedence, so that a provider's bit numbers
+// give the groups in the order their settings apply.  Names are kept whole,
+// whatever their length: two groups whose names merely begin alike must
+// never become one group.  The sort is stable: groups of equal precedence keep
 // the order in which the configuration lists them.  A precedence is only
 // taken when it is a finite number, because one unordered value (NaN) would
 // leave the order of the whole set undefined.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <string_view>
 
 #include "cvplatform/cv_log.h"
-#include "cvplatform/cv_str.h"
 #include "uac_internal.h"
 
 namespace {
@@ -50,6 +53,15 @@ double precedence_of(xmlNode *group) {
     return *end == '\0' ? value : CV_UAC_DEFAULT_PRECEDENCE;
 }
 
+/* `text` without the white space around it. */
+std::string_view trimmed(const char *text) {
+    const auto is_space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    std::string_view view(text ? text : "");
+    while (!view.empty() && is_space(view.front())) view.remove_prefix(1);
+    while (!view.empty() && is_space(view.back())) view.remove_suffix(1);
+    return view;
+}
+
 /* Visits every group element of the set in search order. */
 template <typename Visit>
 void for_each_group(const cv_uac_conf_set *set, Visit visit) {
@@ -66,19 +78,44 @@ constexpr std::size_t kEntriesOffset =
     (sizeof(cv_uac_master_group_set) + alignof(cv_uac_group_entry) - 1) /
     alignof(cv_uac_group_entry) * alignof(cv_uac_group_entry);
 
+/* Bytes still free after `used` in a set of `total` bytes, or 0. */
+constexpr std::size_t room_after(std::size_t used, std::size_t total) {
+    return used < total ? total - used : 0;
+}
+
 cv_status build_master_group_set(const cv_uac_conf_set *set, cv_uac_master_group_set **built) {
     *built = nullptr;
+    // First pass: how many named groups, and how many bytes their trimmed
+    // names and realm names take with a terminator each.
     std::size_t count = 0;
+    std::size_t text_bytes = 0;
+    bool overflow = false;
+    const auto add_text = [&](const char *text) {
+        const std::size_t size = trimmed(text).size() + 1;
+        if (text_bytes > std::numeric_limits<std::size_t>::max() - size)
+            overflow = true;
+        else
+            text_bytes += size;
+    };
     for_each_group(set, [&](xmlNode *group) {
-        if (name_of(group)) ++count;
+        const char *name = name_of(group);
+        if (!name) return;
+        ++count;
+        add_text(name);
+        add_text(realm_name_of(group));
     });
 
     constexpr std::size_t kMaxCount =
         (std::numeric_limits<std::size_t>::max() - kEntriesOffset) / sizeof(cv_uac_group_entry);
-    const bool too_many = count > kMaxCount || count > std::numeric_limits<std::uint32_t>::max();
-    const std::size_t bytes = too_many ? std::numeric_limits<std::size_t>::max()
-                                       : kEntriesOffset + count * sizeof(cv_uac_group_entry);
-    void *memory = too_many ? nullptr : CV_UAC_MALLOC(bytes, nullptr);
+    const bool fits = !overflow && count <= kMaxCount &&
+                      count <= std::numeric_limits<std::uint32_t>::max() &&
+                      text_bytes <= std::numeric_limits<std::size_t>::max() - kEntriesOffset -
+                                        count * sizeof(cv_uac_group_entry);
+    const std::size_t texts_offset =
+        kEntriesOffset + (fits ? count * sizeof(cv_uac_group_entry) : 0);
+    const std::size_t bytes =
+        fits ? texts_offset + text_bytes : std::numeric_limits<std::size_t>::max();
+    void *memory = fits ? CV_UAC_MALLOC(bytes, nullptr) : nullptr;
     if (!memory) {
         cv_log_error(
             "Unable to allocate master group set.  Bytes needed = %zu.  Group cross referencing "
@@ -91,6 +128,19 @@ cv_status build_master_group_set(const cv_uac_conf_set *set, cv_uac_master_group
         reinterpret_cast<cv_uac_group_entry *>(static_cast<char *>(memory) + kEntriesOffset);
     groups->count = 0;
 
+    // Second pass: the entries, and their texts behind them.  The same
+    // search yields the same groups; the bounds only guard the allocation.
+    char *texts = static_cast<char *>(memory) + texts_offset;
+    std::size_t used = 0;
+    const auto place_text = [&](const char *text) -> const char * {
+        const std::string_view view = trimmed(text);
+        if (view.size() + 1 > room_after(used, text_bytes)) return nullptr;
+        char *placed = texts + used;
+        std::memcpy(placed, view.data(), view.size());
+        placed[view.size()] = '\0';
+        used += view.size() + 1;
+        return placed;
+    };
     for_each_group(set, [&](xmlNode *group) {
         const char *name = name_of(group);
         if (!name) {
@@ -98,13 +148,10 @@ cv_status build_master_group_set(const cv_uac_conf_set *set, cv_uac_master_group
             return;
         }
         if (groups->count == count) return;
-        cv_uac_group_entry &entry = groups->entries[groups->count++];
-        (void)cv_trimmed_str_to(entry.name, name, sizeof entry.name, nullptr);
-        entry.realm[0] = '\0';
-        if (const char *realm = realm_name_of(group))
-            (void)cv_trimmed_str_to(entry.realm, realm, sizeof entry.realm, nullptr);
-        entry.precedence = precedence_of(group);
-        entry.node = group;
+        const char *whole_name = place_text(name);
+        const char *realm = place_text(realm_name_of(group));
+        if (!whole_name || !realm) return;
+        groups->entries[groups->count++] = {whole_name, realm, precedence_of(group), group};
     });
 
     std::stable_sort(groups->entries, groups->entries + groups->count,

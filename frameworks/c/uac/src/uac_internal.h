@@ -1,6 +1,7 @@
 // Process-wide state of the framework's start and end, shared by the
 // sources of cv_uac.h: the start count, the global variables, the group
-// providers, the clean-up stack and the master group set.
+// providers, the clean-up stack and the master group set; and the removal
+// of a file from a configuration set, which the conf.d override writer uses.
 #pragma once
 
 #include <atomic>
@@ -35,3 +36,10 @@ void uac_hand_groups_to_providers(const cv_uac_master_group_set *groups);
 
 /* Frees the master group set after telling the providers there is none. */
 void uac_discard_master_group_set();
+
+/* Takes the file read from `path` out of `set` (the later slots move down);
+ * its document stays alive, retired, until the set is released.  0, also
+ * when the set does not hold the file; 22 for null arguments or a path
+ * without a canonical form; 8 when the document cannot be retired (the set
+ * is unchanged). */
+cv_status uac_conf_set_remove_file(cv_uac_conf_set *set, const char *path);

@@ -251,7 +251,7 @@ TEST(config_conf_d, an_override_file_holds_the_options_path_under_the_class_elem
     EXPECT_EQ(read_file(folder.conf_d("test_transfer_in_value.conf")),
               "<CONF version=\"2\">\n"
               "   <test>\n"
-              "      <transfer><in><value>deny</value></in></transfer>\n"
+              "      <transfer><in><value fitness=\"2147483647\">deny</value></in></transfer>\n"
               "   </test>\n"
               "</CONF>\n");
 
@@ -261,7 +261,7 @@ TEST(config_conf_d, an_override_file_holds_the_options_path_under_the_class_elem
                                             "?60:120", folder.main.c_str()),
         0u);
     EXPECT_NE(read_file(folder.conf_d("test_session_timeout_sec.conf"))
-                  .find("<session_timeout_sec>120</session_timeout_sec>"),
+                  .find("<session_timeout_sec fitness=\"2147483647\">120</session_timeout_sec>"),
               std::string::npos);
     ASSERT_EQ(cv_uac_config_write_conf_d_override(test.base(), nullptr, nullptr, "name",
                                                   "?nobody:carol", folder.main.c_str()),
@@ -281,8 +281,9 @@ TEST(config_conf_d, the_new_file_joins_the_callers_configuration) {
                                                   folder.main.c_str()),
               0u);
     EXPECT_EQ(set->count, 2);
-    EXPECT_STREQ(parse_xml_get_first_matching_text_args(set->roots, PARSE_XML_TAG_trunk,
-                                                        PARSE_XML_TAG_name, PARSE_XML_END),
+    EXPECT_STREQ(parse_xml_get_first_matching_text_args(set->roots, PARSE_XML_TAG_trunks,
+                                                        PARSE_XML_TAG_trunk, PARSE_XML_TAG_name,
+                                                        PARSE_XML_END),
                  "pool");
     EXPECT_EQ(cv_uac_release_conf_file_set(set), 0u);
 

@@ -1,7 +1,7 @@
 // Tests of configuration sets: locating the main file, loading the main
-// file and conf.d (walk order, the file limit, sets founded by conf.d
-// alone, bad files of every kind), adding a file, searching the set, the
-// master group set and rooted paths.
+// file and conf.d (byte order of the conf.d files, the file limit, sets
+// founded by conf.d alone, bad files of every kind), adding and re-reading
+// a file, searching the set, the master group set and rooted paths.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -74,26 +74,20 @@ struct loaded_set {
     cv_uac_conf_set *operator->() const { return set; }
 };
 
-/* The file each slot of the set was read from. */
+/* The file each slot of the set was read from, in search order. */
 std::vector<std::string> files_of(const cv_uac_conf_set *set) {
     std::vector<std::string> files;
     for (std::int32_t i = 0; i < set->count; ++i)
-        files.emplace_back(reinterpret_cast<const char *>(set->documents[i]->URL));
+        files.emplace_back(set->paths[i] ? set->paths[i] : "<text>");
     return files;
 }
 
-/* The regular files of `folder` in the platform walk's order. */
-std::vector<std::string> walk_files(const std::string &folder) {
-    std::vector<std::string> files;
-    cv_dir_walk *walk = nullptr;
-    EXPECT_EQ(cv_dir_walk_open(&walk, folder.c_str()), 0u);
-    char entry[CV_PATH_SIZE];
-    std::uint32_t type = 0;
-    cv_status st;
-    while ((st = cv_dir_walk_next(walk, entry, sizeof entry, &type)) != CV_E_END_REACHED)
-        if (st == 0 && type == CV_WALK_FILE) files.emplace_back(entry);
-    (void)cv_dir_walk_close(&walk);
-    return files;
+/* `names` below `folder`, in the order given. */
+std::vector<std::string> paths_in(const std::string &folder,
+                                  const std::vector<std::string> &names) {
+    std::vector<std::string> paths;
+    for (const std::string &name : names) paths.push_back(folder + "/" + name);
+    return paths;
 }
 
 /* The db_port texts of the set, in search order. */
@@ -138,13 +132,18 @@ TEST(UacFindConfFile, FindsTheMainFileOrAConfDFolderBesideTheExecutable) {
     }
 }
 
-TEST(UacLoad, MainFileComesFirstThenConfDFilesThatLoad) {
+TEST(UacLoad, ConfDFilesThatLoadComeBeforeTheMainFile) {
     const std::string marker = captured::mark();
     loaded_set conf(fixture("main_and_conf_d/corvane.conf"));
     ASSERT_NE(conf.set, nullptr);
     EXPECT_EQ(conf->count, 3);
     EXPECT_EQ(cv_uac_get_conf_version(conf.set), 2);
-    EXPECT_EQ(files_of(conf.set)[0], fixture("main_and_conf_d/corvane.conf"));
+    EXPECT_EQ(files_of(conf.set),
+              (std::vector<std::string>{
+                  fixture("main_and_conf_d/conf.d/nested/server_http_port.conf"),
+                  fixture("main_and_conf_d/conf.d/server_db_port.conf"),
+                  fixture("main_and_conf_d/corvane.conf")}));
+    EXPECT_EQ(conf->conf_d, fixture("main_and_conf_d/conf.d"));
     EXPECT_EQ(conf->roots[3], nullptr);
     // The README and the empty file are reported; the wrong version and the
     // foreign root leave nothing to add.
@@ -158,18 +157,26 @@ TEST(UacLoad, MainFileComesFirstThenConfDFilesThatLoad) {
     EXPECT_EQ(captured::count(log, "not found"), 0);
 }
 
-TEST(UacLoad, ConfDFilesLoadInWalkOrder) {
+TEST(UacLoad, ConfDFilesLoadInTheByteOrderOfTheirRelativePaths) {
     temp_dir root;
     write_file(root / "corvane.conf", conf_text(0));
     int port = 1;
-    for (const char *name : {"z.conf", "a.conf", "m/b.conf", "m/n/c.conf", "d.conf", "m/e.conf"})
+    for (const char *name : {"z.conf", "b.conf", "a/z.conf", "B.conf", "a.conf", "m/n/c.conf",
+                             "m-x.conf", "m/e.conf"})
         write_file(root / (std::string("conf.d/") + name), conf_text(port++));
-    std::vector<std::string> expected{root / "corvane.conf"};
-    for (const std::string &file : walk_files(root / "conf.d")) expected.push_back(file);
 
     loaded_set conf(root / "corvane.conf");
     ASSERT_NE(conf.set, nullptr);
+    // Upper case before lower case, "." and "-" before "/", whatever the
+    // folder listing says.
+    std::vector<std::string> expected =
+        paths_in(root / "conf.d", {"B.conf", "a.conf", "a/z.conf", "b.conf", "m-x.conf",
+                                   "m/e.conf", "m/n/c.conf", "z.conf"});
+    expected.push_back(root / "corvane.conf");
     EXPECT_EQ(files_of(conf.set), expected);
+    // The first match of a search is the first conf.d file's.
+    EXPECT_EQ(db_ports(conf.set),
+              (std::vector<std::string>{"4", "5", "3", "2", "7", "8", "6", "1", "0"}));
 }
 
 TEST(UacLoad, ConfDAloneFoundsTheSet) {
@@ -179,8 +186,18 @@ TEST(UacLoad, ConfDAloneFoundsTheSet) {
     ASSERT_NE(conf.set, nullptr);
     EXPECT_EQ(conf->count, 2);
     EXPECT_EQ(cv_uac_get_conf_version(conf.set), 2);
-    EXPECT_EQ(files_of(conf.set), walk_files(fixture("conf_d_only/conf.d")));
+    EXPECT_EQ(files_of(conf.set), paths_in(fixture("conf_d_only/conf.d"), {"a.conf", "b.conf"}));
     EXPECT_EQ(captured::count(captured::since(marker), "ERR " + not_found_line(main_path)), 1);
+}
+
+TEST(UacLoad, AFileThatFailsDoesNotFixTheVersionOfTheSetItWouldFound) {
+    temp_dir root;
+    write_file(root / "conf.d/a.conf", "<CONF version=\"3\"><server>");  // version 3, broken
+    write_file(root / "conf.d/b.conf", conf_text(2));
+    loaded_set conf(root / "corvane.conf");
+    ASSERT_NE(conf.set, nullptr);
+    EXPECT_EQ(cv_uac_get_conf_version(conf.set), 2);
+    EXPECT_EQ(files_of(conf.set), paths_in(root / "conf.d", {"b.conf"}));
 }
 
 TEST(UacLoad, NothingToReadGivesNoSet) {
@@ -209,22 +226,27 @@ TEST(UacLoad, XmlTextAndTheFlagReadOneFileOnly) {
     EXPECT_EQ(db_ports(flagged.set), std::vector<std::string>{"1"});
 }
 
-TEST(UacLoad, AHundredFilesAtMost) {
+TEST(UacLoad, AHundredFilesAtMostTheFirstInByteOrder) {
     temp_dir root;
     write_file(root / "corvane.conf", conf_text(0));
     for (int i = 1; i <= 100; ++i)
         write_file(root / ("conf.d/file_" + std::to_string(i) + ".conf"), conf_text(i));
-    const std::vector<std::string> walked = walk_files(root / "conf.d");
-    ASSERT_EQ(walked.size(), 100u);
 
     loaded_set conf(root / "corvane.conf");
     ASSERT_NE(conf.set, nullptr);
     ASSERT_EQ(conf->count, 100);
-    std::vector<std::string> expected{root / "corvane.conf"};
-    expected.insert(expected.end(), walked.begin(), walked.end() - 1);
-    EXPECT_EQ(files_of(conf.set), expected);
     EXPECT_EQ(conf->roots[100], nullptr);
-    EXPECT_EQ(cv_uac_load_additional_conf_file(walked.back().c_str(), conf.set), 0);
+    // In byte order file_1, file_10, file_100, file_11 ... file_98, file_99:
+    // the last one finds the set full.
+    const std::vector<std::string> files = files_of(conf.set);
+    EXPECT_EQ(std::vector<std::string>(files.begin(), files.begin() + 4),
+              paths_in(root / "conf.d", {"file_1.conf", "file_10.conf", "file_100.conf",
+                                         "file_11.conf"}));
+    EXPECT_EQ(files[98], root / "conf.d/file_98.conf");
+    EXPECT_EQ(files[99], root / "corvane.conf");
+    EXPECT_EQ(std::count(files.begin(), files.end(), root / "conf.d/file_99.conf"), 0);
+    EXPECT_EQ(cv_uac_load_additional_conf_file((root / "conf.d/file_99.conf").c_str(), conf.set),
+              0);
     EXPECT_EQ(conf->count, 100);
 }
 
@@ -240,7 +262,7 @@ TEST(UacLoad, HostileConfDEntriesAreSkipped) {
     loaded_set conf(root / "corvane.conf");
     ASSERT_NE(conf.set, nullptr);
     std::vector<std::string> ports = db_ports(conf.set);
-    std::sort(ports.begin() + 1, ports.end());
+    std::sort(ports.begin(), ports.end());
     EXPECT_EQ(ports, (std::vector<std::string>{"0", "1", "2"}));
 }
 
@@ -277,13 +299,52 @@ TEST(UacAddFile, NoSetIsReported) {
     EXPECT_EQ(cv_uac_get_conf_version(nullptr), 0);
 }
 
-TEST(UacFindNodes, MatchesAcrossTheSetInLoadOrderUpToAHundred) {
+TEST(UacAddFile, AConfDFileTakesItsPlaceAndAFileAddedAgainKeepsIts) {
+    temp_dir root;
+    write_file(root / "corvane.conf", conf_text(0));
+    write_file(root / "conf.d/b.conf", conf_text(2));
+    write_file(root / "elsewhere.conf", conf_text(9));
+    loaded_set conf(root / "corvane.conf");
+    ASSERT_NE(conf.set, nullptr);
+
+    write_file(root / "conf.d/a.conf", conf_text(1));
+    write_file(root / "conf.d/c.conf", conf_text(3));
+    for (const char *name : {"conf.d/c.conf", "conf.d/a.conf", "elsewhere.conf"})
+        EXPECT_EQ(cv_uac_load_additional_conf_file((root / name).c_str(), conf.set), 1) << name;
+    EXPECT_EQ(files_of(conf.set),
+              (std::vector<std::string>{root / "conf.d/a.conf", root / "conf.d/b.conf",
+                                        root / "conf.d/c.conf", root / "corvane.conf",
+                                        root / "elsewhere.conf"}));
+    EXPECT_EQ(db_ports(conf.set), (std::vector<std::string>{"1", "2", "3", "0", "9"}));
+
+    // Rewritten and added again, under another spelling of its path: read
+    // again in its own slot, the set does not grow.
+    write_file(root / "conf.d/b.conf", conf_text(20));
+    EXPECT_EQ(cv_uac_load_additional_conf_file((root / "conf.d/../conf.d/./b.conf").c_str(),
+                                               conf.set),
+              1);
+    EXPECT_EQ(conf->count, 5);
+    EXPECT_EQ(db_ports(conf.set), (std::vector<std::string>{"1", "20", "3", "0", "9"}));
+
+    // A rewrite that cannot be read leaves the slot as it was.
+    write_file(root / "conf.d/b.conf", "<CONF version=\"2\"><server>");
+    EXPECT_EQ(cv_uac_load_additional_conf_file((root / "conf.d/b.conf").c_str(), conf.set), 0);
+    EXPECT_EQ(db_ports(conf.set), (std::vector<std::string>{"1", "20", "3", "0", "9"}));
+
+    // An XML text is searched last, and each one is a slot of its own.
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(cv_uac_load_additional_conf_file(conf_text(42).c_str(), conf.set), 1);
+    EXPECT_EQ(db_ports(conf.set),
+              (std::vector<std::string>{"1", "20", "3", "0", "9", "42", "42"}));
+}
+
+TEST(UacFindNodes, MatchesAcrossTheSetInSearchOrderUpToAHundred) {
     loaded_set conf(fixture("main_and_conf_d/corvane.conf"));
     ASSERT_NE(conf.set, nullptr);
     std::vector<std::string> ports = db_ports(conf.set);
     ASSERT_EQ(ports.size(), 2u);
-    EXPECT_EQ(ports[0], "1");
-    EXPECT_EQ(ports[1], "2");
+    EXPECT_EQ(ports[0], "2");  // conf.d/server_db_port.conf
+    EXPECT_EQ(ports[1], "1");  // corvane.conf
 
     static constexpr std::int32_t kNothing[] = {PARSE_XML_TAG_aaa, PARSE_XML_END};
     EXPECT_EQ(cv_uac_find_nodes(conf.set, kNothing), nullptr);
@@ -339,6 +400,27 @@ TEST(UacMasterGroups, ReleasingTheSetDiscardsItsGroups) {
     ASSERT_NE(cv_uac_get_master_group_set(), nullptr);
     EXPECT_EQ(cv_uac_release_conf_file_set(set), 0u);
     EXPECT_EQ(cv_uac_get_master_group_set(), nullptr);
+}
+
+TEST(UacMasterGroups, LongNamesAreKeptWholeAndNeverMerge) {
+    // Two groups whose names share their first 600 bytes, in a realm whose
+    // name is as long.
+    const std::string common(600, 'g');
+    const std::string realm(700, 'r');
+    loaded_set conf("<CONF version=\"2\"><aaa><realms><realm><name>" + realm +
+                    "</name><groups><group><name> " + common + "-one </name>"
+                    "<precedence>1</precedence></group><group><name>" + common +
+                    "-two</name><precedence>2</precedence></group></groups></realm></realms>"
+                    "</aaa></CONF>");
+    ASSERT_NE(conf.set, nullptr);
+    ASSERT_EQ(cv_uac_select_master_conf_file_set(conf.set), 0u);
+    const cv_uac_master_group_set *groups = cv_uac_get_master_group_set();
+    ASSERT_NE(groups, nullptr);
+    ASSERT_EQ(groups->count, 2u);
+    EXPECT_EQ(std::string(groups->entries[0].name), common + "-one");
+    EXPECT_EQ(std::string(groups->entries[1].name), common + "-two");
+    EXPECT_EQ(std::string(groups->entries[0].realm), realm);
+    EXPECT_EQ(std::string(groups->entries[1].realm), realm);
 }
 
 TEST(UacRootedPath, RootsThenCanonicalises) {

@@ -1,9 +1,18 @@
 // Tests of the framework's counted start and end: what the first start
-// builds (host variables, rule functions, providers) and the last end tears
+// builds (host variables from the host name, set for the test in a UTS
+// namespace of its own; rule functions; providers) and the last end tears
 // down, the start limit, the provider list's tail-holder contract, the
 // master group set handed to providers, and the clean-up stack.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -125,13 +134,81 @@ TEST_F(UacInit, RuleFunctionsAreRegisteredInTheirOrder) {
                                         "cookie"}));
 }
 
-TEST_F(UacInit, HostVariablesComeFromTheHostName) {
+/* The environment variable that turns a run of this program into the child
+ * of HostVariablesComeFromTheHostName: it names the file the child writes
+ * its host variables to. */
+constexpr const char *kHostReportVariable = "CV_UAC_TEST_HOST_REPORT";
+
+/* Runs this test program again, with the host name `host_name` in a UTS
+ * namespace of its own (so that nothing the program has already read of
+ * the host name counts), as the child that reports its host variables.
+ * The report, or "<skip: reason>" when the namespace cannot be had. */
+std::string host_variables_under(const std::string &host_name) {
+    char report[] = "/tmp/uac_init_host_XXXXXX";
+    const int fd = ::mkstemp(report);
+    if (fd < 0) return "<mkstemp failed>";
+    ::close(fd);
+    int pipe_fds[2];
+    if (::pipe(pipe_fds) != 0) return "<pipe failed>";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipe_fds[0]);
+        const char answer = ::unshare(CLONE_NEWUTS) == 0 &&
+                                    ::sethostname(host_name.data(), host_name.size()) == 0
+                                ? 'y'
+                                : 'n';
+        (void)!::write(pipe_fds[1], &answer, 1);
+        if (answer != 'y') ::_exit(0);
+        // The child's own test report must not mix with this program's.
+        const int null_fd = ::open("/dev/null", O_WRONLY);
+        if (null_fd >= 0) {
+            ::dup2(null_fd, STDOUT_FILENO);
+            ::dup2(null_fd, STDERR_FILENO);
+        }
+        ::unsetenv("GTEST_OUTPUT");
+        ::setenv(kHostReportVariable, report, 1);
+        char filter[] = "--gtest_filter=UacInitHostChild.ReportsTheHostVariables";
+        char *const argv[] = {const_cast<char *>("uac_init_test"), filter, nullptr};
+        ::execv("/proc/self/exe", argv);
+        ::_exit(127);
+    }
+    ::close(pipe_fds[1]);
+    char answer = 'n';
+    const bool answered = child > 0 && ::read(pipe_fds[0], &answer, 1) == 1;
+    ::close(pipe_fds[0]);
+    int status = 0;
+    if (child > 0) ::waitpid(child, &status, 0);
+    std::ifstream in(report);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ::unlink(report);
+    if (!answered || answer != 'y') return "<skip: no UTS namespace (needs CAP_SYS_ADMIN)>";
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "<child failed>";
+    return text;
+}
+
+TEST(UacInitHostChild, ReportsTheHostVariables) {
+    const char *report = std::getenv(kHostReportVariable);
+    if (!report) GTEST_SKIP() << "runs only as the child of HostVariablesComeFromTheHostName";
     ASSERT_EQ(cv_uac_init(nullptr), 0u);
-    char host[CV_UAC_HOST_NAME_SIZE];
-    ASSERT_EQ(cv_get_host_name(host, sizeof host), 0u);
-    EXPECT_EQ(variable(CV_UAC_VARIABLE_HOSTNAME), host);
-    const std::string whole(host);
-    EXPECT_EQ(variable(CV_UAC_VARIABLE_SHORT_HOSTNAME), whole.substr(0, whole.find('.')));
+    std::ofstream(report) << variable(CV_UAC_VARIABLE_HOSTNAME) << "\n"
+                          << variable(CV_UAC_VARIABLE_SHORT_HOSTNAME) << "\n";
+    cv_uac_deinit();
+}
+
+TEST_F(UacInit, HostVariablesComeFromTheHostName) {
+    struct row {
+        const char *host_name;
+        const char *report;
+    };
+    const row rows[] = {
+        {"node1.example.com", "node1.example.com\nnode1\n"},
+        {"node1", "node1\nnode1\n"},
+    };
+    for (const row &r : rows) {
+        const std::string report = host_variables_under(r.host_name);
+        if (report.rfind("<skip: ", 0) == 0) GTEST_SKIP() << report;
+        EXPECT_EQ(report, r.report) << r.host_name;
+    }
 }
 
 TEST(UacHostVariables, ShortNameIsCutAtTheFirstDot) {

@@ -38,10 +38,6 @@ inline constexpr std::size_t CV_UAC_MAX_FOUND_NODES = 100;
 /* cv_uac_init refuses to count beyond this many starts. */
 inline constexpr std::int32_t CV_UAC_INIT_LIMIT = 1000000;
 
-/* Bytes of a group's name and of its realm's name in the master group set,
- * terminator included. */
-inline constexpr std::size_t CV_UAC_GROUP_NAME_SIZE = 512;
-
 /* Precedence of a group entry that gives none. */
 inline constexpr double CV_UAC_DEFAULT_PRECEDENCE = 1000.0;
 
@@ -59,24 +55,38 @@ inline constexpr const char *CV_UAC_CONF_D_NAME = "conf.d";
 inline constexpr const char *CV_UAC_VARIABLE_HOSTNAME = "hostname";
 inline constexpr const char *CV_UAC_VARIABLE_SHORT_HOSTNAME = "short_hostname";
 
-/* A loaded configuration set.  Slots 0 .. count-1 of `documents` and
- * `roots` are in use, in load order (the main file first, then conf.d in
- * walk order); `roots[count]` is null, so `roots` is the start list of every
- * search over the set.  All of it belongs to the set: release it with
+struct cv_uac_retired_file;
+
+/* A loaded configuration set.  Slots 0 .. count-1 of `documents`, `roots`
+ * and `paths` are in use, in search order: the conf.d files in the byte
+ * order of their paths below conf.d, then the main file, then files added
+ * from elsewhere in the order they were added.  `roots[count]` is null, so
+ * `roots` is the start list of every search over the set, and a search that
+ * takes the first match finds a conf.d file's value before the main file's.
+ * All of it belongs to the set: release it with
  * cv_uac_release_conf_file_set. */
 struct cv_uac_conf_set {
     std::int32_t version;  /* -1 until a file's root gives one */
     xmlDoc *documents[CV_UAC_MAX_CONF_FILES];
     xmlNode *roots[CV_UAC_MAX_CONF_FILES + 1];
+    /* The canonical path each slot was read from; null for XML text. */
+    const char *paths[CV_UAC_MAX_CONF_FILES];
+    /* The canonical conf.d folder beside the main file; null for XML text. */
+    const char *conf_d;
     parse_xml_tracker *decoration;  /* the tracker shared by all roots */
-    cv_uac_heap *heap;              /* holds this record and the trackers */
+    cv_uac_heap *heap;              /* holds this record, the paths and the trackers */
     std::int32_t count;
+    /* Documents replaced or removed while the set was in use, kept until
+     * the set is released because objects read from them may point into
+     * them. */
+    cv_uac_retired_file *retired;
 };
 
-/* One configured group of the master group set. */
+/* One configured group of the master group set.  Both names are kept whole,
+ * however long, in the master group set's own allocation. */
 struct cv_uac_group_entry {
-    char name[CV_UAC_GROUP_NAME_SIZE];   /* trimmed `name` of the group */
-    char realm[CV_UAC_GROUP_NAME_SIZE];  /* trimmed `name` of its realm, or "" */
+    const char *name;   /* trimmed `name` of the group */
+    const char *realm;  /* trimmed `name` of its realm, or "" */
     double precedence;                   /* lower comes first */
     xmlNode *node;                       /* the `group` element */
 };
@@ -86,7 +96,8 @@ struct cv_uac_group_entry {
  * group index: the bit number group providers set for it. */
 struct cv_uac_master_group_set {
     std::uint32_t count;
-    cv_uac_group_entry *entries;  /* `count` entries, in the same allocation */
+    cv_uac_group_entry *entries;  /* `count` entries, then their names, in the same
+                                     allocation */
 };
 
 /* A group provider: tells which entries of the master group set a user is a
@@ -178,26 +189,37 @@ std::int32_t cv_uac_config_object_count_add(std::int32_t delta);
  * the first readable conf.d file; a main file that exists but cannot be
  * read ends the load without a set.  Then, unless `flags` holds
  * CV_UAC_LOAD_NO_CONF_D or the path is XML text, every regular file of the
- * conf.d folder beside the main file, sub-folders included, is added in walk
- * order (cv_uac_load_additional_conf_file); a file that cannot be read is
- * logged and left out, the others still load.  Returns the set (release
- * with cv_uac_release_conf_file_set), or null when no file could be read
- * (then "conf file %s not found.  Using default settings." is logged with
- * the main path). */
+ * conf.d folder beside the main file, sub-folders included, is added in the
+ * byte order (strcmp) of its path below conf.d, never in the file system's
+ * listing order: "B.conf" before "a.conf", "a.conf" before "a/z.conf"
+ * before "b.conf".  The first CV_UAC_MAX_CONF_FILES files that load in that
+ * order make the set; a file that cannot be read is logged and left out,
+ * the others still load.  The conf.d files come before the main file in the
+ * set's search order (see cv_uac_conf_set).  Returns the set (release with
+ * cv_uac_release_conf_file_set), or null when no file could be read (then
+ * "conf file %s not found.  Using default settings." is logged with the
+ * main path). */
 [[nodiscard]] cv_uac_conf_set *cv_uac_load_conf_file(const char *path, std::uint32_t flags);
 
 /* Parses `path` against the set's version and adds its root to `set`.  A
- * root of another version, or not named CONF, is not added.  1 when the file
- * was added; 0 otherwise: a null set ("cv_uac_load_additional_conf_file:
- * Conf set is NULL.  Nothing to do!"), a full set, a file that cannot be
- * read (logged by the XML layer) or one without a usable root. */
+ * file of the set's conf.d folder takes its place among the conf.d files by
+ * the byte order of its path below conf.d (so it is searched before the
+ * main file); any other file, or an XML text (a `path` that begins with
+ * "<"), is searched last.  A file the set already holds (the same canonical
+ * path) is read again into its own slot: the set does not grow, and the
+ * document it replaces stays alive until the set is released.  A root of
+ * another version, or not named CONF, is not added.  1 when the file was
+ * added or read again; 0 otherwise, with the set as it was: a null set
+ * ("cv_uac_load_additional_conf_file: Conf set is NULL.  Nothing to do!"),
+ * a full set, a file that cannot be read (logged by the XML layer) or one
+ * without a usable root. */
 std::int32_t cv_uac_load_additional_conf_file(const char *path, cv_uac_conf_set *set);
 
 /* The set's version; 0 for a null set. */
 std::int32_t cv_uac_get_conf_version(const cv_uac_conf_set *set);
 
-/* Releases a set: undecorates each root, frees each document, then the
- * trackers and the record itself.  A master group set built from this set
+/* Releases a set: undecorates each root, frees each document (the retired
+ * ones too), then the trackers and the record itself.  A master group set built from this set
  * is discarded too (its providers are told).  0, also for null; otherwise
  * the first failure met. */
 cv_status cv_uac_release_conf_file_set(cv_uac_conf_set *set);

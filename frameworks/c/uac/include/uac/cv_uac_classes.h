@@ -20,7 +20,8 @@
 
 struct cv_btree;
 
-/* The `trunk` class: flags 0x80, no validate, build or change rule. */
+/* The `trunk` class: flags 0x80, no validate, build or change rule; its
+ * objects are told apart by trunk_id. */
 inline constexpr std::uint32_t CV_UAC_TRUNK_CLASS_FLAGS = 0x80;
 extern cv_uac_class cv_uac_trunk_class;
 
@@ -42,7 +43,8 @@ struct cv_uac_trunk {
  * the configuration's root whose `id` child reads as the number `id` (the
  * best of them by fitness gives each option).  Without such an element, or
  * without a configuration, the trunk holds the defaults (trunk_capacity
- * 50000, trunk_on false).  0; 22 for a null `trunk`; the loader's status
+ * 50000, trunk_on false) with trunk_id `id`.  A conf.d override of a trunk
+ * is a `trunks/trunk` element with its id.  0; 22 for a null `trunk`; the loader's status
  * otherwise (cv_uac_config_load). */
 [[nodiscard]] cv_status cv_uac_get_trunk(const cv_uac_conf_set *set, std::uint32_t id,
                                          cv_uac_trunk **trunk);
@@ -51,7 +53,8 @@ struct cv_uac_trunk {
  * cannot be built.  Stands in for a trunk that cannot be created. */
 cv_uac_trunk *cv_uac_trunk_defaults();
 
-/* The `logging` class: flags 0x80000, no validate, build or change rule. */
+/* The `logging` class: flags 0x80000, no validate, build or change rule;
+ * its objects are told apart by classes. */
 inline constexpr std::uint32_t CV_UAC_LOGGING_CLASS_FLAGS = 0x80000;
 extern cv_uac_class cv_uac_logging_class;
 
@@ -87,8 +90,10 @@ struct cv_uac_logging {
  * object is read from them in that order (`variables` merged into its
  * variables).  With none selected it holds the defaults.  A candidate whose
  * `classes` cannot be copied is skipped ("Logging application list.  This
- * one will be ignored.").  0; 22 for a null `logging`; the loader's status
- * otherwise. */
+ * one will be ignored.").  A conf.d override of a logging object is a
+ * `logging/log_setting` element with the object's classes, so it applies to
+ * every logging class they select.  0; 22 for a null `logging`; the
+ * loader's status otherwise. */
 [[nodiscard]] cv_status cv_uac_get_logging(const cv_uac_conf_set *set, const char *class_name,
                                            cv_btree *variables, xmlNode *const *entries,
                                            cv_uac_logging **logging);

@@ -54,6 +54,10 @@ inline constexpr std::size_t CV_UAC_REPORT_TEXT_SIZE = 4096;
 /* Bytes of a conf.d override file's content, terminator included. */
 inline constexpr std::size_t CV_UAC_CONF_D_CONTENT_SIZE = 4096;
 
+/* The fitness formula of an override's element in a conf.d override file:
+ * the highest fitness there is, so that no other value outranks it. */
+inline constexpr const char *CV_UAC_OVERRIDE_FITNESS = "2147483647";
+
 /* Permission modes of the conf.d folder and of an override file. */
 inline constexpr std::uint32_t CV_UAC_CONF_D_FOLDER_MODE = 0775;
 inline constexpr std::uint32_t CV_UAC_CONF_D_FILE_MODE = 0644;
@@ -153,12 +157,19 @@ struct cv_uac_generic_entry {
 };
 
 /* One row of a class's catalogue.  Generate rows with CV_UAC_CATALOGUE_ROW
- * from the class's option list so that `offset` and the struct agree. */
+ * from the class's option list so that `offset` and the struct agree.
+ *
+ * `default_text` is the option's default, parsed by its type once for the
+ * class's defaults object.  Null (CV_NULL in an option list) or the text
+ * "CV_NULL" means no value: a null string, list or schedule, a zero number.
+ * "" means the empty value for the string types: the empty string for
+ * char_ptr, trimmed_char_ptr and blankable_char_ptr, the list without items
+ * for string_list; for the other types "" is no valid default. */
 struct cv_uac_option {
     const char *key;
     std::int32_t type;
     std::int32_t path[CV_UAC_OPTION_PATH_SIZE]; /* tag numbers, ended by PARSE_XML_END */
-    const char *default_text;                   /* parsed by the type; null: none */
+    const char *default_text;                   /* see above */
     const char *lookup;                         /* lookup list or item tag; null: none */
     const char *lookup_display;                 /* the lookup list as quoted text */
     const char *description;                    /* quoted note, or "0" */
@@ -288,6 +299,17 @@ struct cv_uac_class {
     std::size_t option_count = {};
     cv_uac_object_layout layout = {};
 
+    /* Where a conf.d override file puts an object of the class, so that the
+     * class's look-up reads it: the path from the configuration's root to the
+     * element an object is read from (tag numbers ended by PARSE_XML_END;
+     * null: the element named like the class, at the root). */
+    const std::int32_t *conf_d_path = nullptr;
+    /* The options that tell the class's objects apart, null-terminated (null:
+     * none).  An override file holds their values, at their own paths from
+     * the class's element, beside the override, and its name holds them
+     * too. */
+    const char *const *conf_d_keys = nullptr;
+
     std::atomic<std::int32_t> initialised = {};
     std::atomic<cv_uac_config_object *> defaults = {};
 };
@@ -357,8 +379,8 @@ extern cv_uac_class cv_uac_base_class;
 
 /* The defaults object of `cls` (set up first), built on first use and kept
  * for the process's life: every option holds its default text parsed by its
- * type, then the build hook runs with no request.  The framework must be
- * started when it is first built.  Null when it cannot be allocated. */
+ * type (see cv_uac_option for "" and CV_NULL), then the build hook runs with
+ * no request.  The framework must be started when it is first built.  Null when it cannot be allocated. */
 cv_uac_config_object *cv_uac_class_defaults(cv_uac_class *cls);
 
 /* Reads a new object of `cls` into `*object` (null on failure).  The
@@ -420,21 +442,40 @@ void cv_uac_config_destroy(cv_uac_config_object *object, std::uint32_t flags);
                                                    const char *text, cv_uac_warning **warnings);
 
 /* Writes override `text` of option `name` as a file of its own in the
- * conf.d folder that loading `directory` (the path of corvane.conf) scans:
- * "<directory>/../conf.d/<class>_<name>.conf", holding a CONF root of
- * version 2, the class element and the option's path around the text.  The
- * override is applied to the object first (set_by_name; its failure is
+ * conf.d folder that loading `directory` (the path of corvane.conf) scans,
+ * laid out as the class's look-up reads the configuration, so that the
+ * override takes effect when the configuration is read again:
+ *   - the file is "<directory>/../conf.d/<class>_<name>.conf", with
+ *     "@<value>" before ".conf" for each of the class's conf_d_keys (the
+ *     key's current value written by its type, every byte but letters,
+ *     digits, ".", "-" and "_" as "%XX"): one file per object and option,
+ *     so writing the option again replaces it;
+ *   - it holds a CONF root of version 2, the elements of the class's
+ *     conf_d_path (by default the class's element), the keys' values at
+ *     their paths and the option's path around the text, the option's own
+ *     element with the attribute fitness="CV_UAC_OVERRIDE_FITNESS", so that
+ *     it outranks every other value of the option while conf.d files are
+ *     searched before the main file (cv_uac_load_conf_file).
+ * The override is applied to the object first (set_by_name; its failure is
  * returned and nothing is written; a rejected condition writes nothing and
- * gives 0; the file holds the text after a condition).  The folder is
- * created with mode 0775 when missing.  The content is written to a
- * temporary file beside the final one, flushed to disk and renamed over the
- * final name, so that the final file is either the old one or the whole new
- * one; the temporary file is removed on any failure.  With `set_holder`,
- * the file is added to the set it holds, or a set is loaded from
- * `directory` into it when it holds none.  0; 22 for null arguments, an
- * unknown option or one whose path climbs to a parent; 28677 when the
- * content does not fit CV_UAC_CONF_D_CONTENT_SIZE (nothing written); else
- * the failing platform status. */
+ * gives 0; the file holds the text after a condition).  The text CV_NULL
+ * restores the object's default and removes the option's file instead of
+ * writing one (an absent file is no failure), so that reading again gives
+ * the main file's value or the default.  The folder is created with mode
+ * 0775 when missing.  The content is written to a temporary file beside the
+ * final one, flushed to disk and renamed over the final name, so that the
+ * final file is either the old one or the whole new one; the temporary file
+ * is removed on any failure.  With `set_holder`, the set it holds takes the
+ * file in its place among the conf.d files, replacing the one read before
+ * (cv_uac_load_additional_conf_file), or drops it after a removal, so a
+ * look-up through that set sees the change; an empty holder gets a set
+ * loaded from `directory`.  0; 22 for null arguments, an unknown option,
+ * one whose path climbs to a parent, a key of the class, or an object whose
+ * key has no value (with a warning); 206 when the file name would be longer
+ * than 255 bytes (with a warning); 28677 when the content does not fit
+ * CV_UAC_CONF_D_CONTENT_SIZE (nothing written); 28677 with a warning when
+ * the file was written but the held set is full; else the failing platform
+ * status. */
 [[nodiscard]] cv_status cv_uac_config_write_conf_d_override(cv_uac_config_object *object,
                                                             cv_uac_conf_set **set_holder,
                                                             cv_uac_warning **warnings,
