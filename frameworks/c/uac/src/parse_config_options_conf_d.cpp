@@ -442,20 +442,32 @@ cv_status base_write_conf_d_override(cv_uac_config_object *object, cv_uac_conf_s
 
     // The content and the name are made before the override is applied, so
     // that an override that cannot be written changes nothing at all.
+    cv_uac_generic_entry *entry = entry_by_name(object, name, warnings);
+    if (!entry) return CV_E_INVALID;
     const char *final_text = override_text(text);
     const bool removal = std::strcmp(final_text, CV_UAC_NULL) == 0;
     char content[CV_UAC_CONF_D_CONTENT_SIZE];
     std::size_t length = 0;
-    if (!removal)
-        if (cv_status status = compose(cls, keys, path, final_text, content, &length);
-            status != CV_OK)
+    if (!removal) {
+        // The file holds the text as its type writes it into XML (escaped,
+        // items and schedules as elements), exactly what set_by_name reads.
+        char xml[CV_UAC_OVERRIDE_XML_SIZE];
+        if (cv_status converted = cls->override_to_xml_by_name(object, name, final_text, xml,
+                                                               sizeof xml);
+            converted != CV_OK) {
+            // A text the converter refuses is refused by set_entry too, which
+            // says why in the warnings and leaves the object as it is.
+            const char *ignored = nullptr;
+            const cv_status refused = set_entry(object, entry, text, warnings, &ignored);
+            return refused != CV_OK ? refused : converted;
+        }
+        if (cv_status status = compose(cls, keys, path, xml, content, &length); status != CV_OK)
             return status;
+    }
     char file[CV_PATH_SIZE];
     if (cv_status status = file_name(cls, name, keys, warnings, file); status != CV_OK)
         return status;
 
-    cv_uac_generic_entry *entry = entry_by_name(object, name, warnings);
-    if (!entry) return CV_E_INVALID;
     const char *applied = nullptr;
     if (cv_status status = set_entry(object, entry, text, warnings, &applied); status != CV_OK)
         return status;

@@ -107,6 +107,25 @@ TEST(conf_d_override, a_trunk_override_wins_through_the_same_set_and_a_new_load)
     EXPECT_EQ(trunk_of(fresh.set, 8)->trunk_mcast_port, 8000u);
 }
 
+TEST(conf_d_override, a_text_with_markup_characters_is_written_escaped_and_reads_back_whole) {
+    installation etc;
+    held<cv_uac_trunk> seven = trunk_of(etc.set, 7);
+    ASSERT_EQ(write_override(seven, &etc.set, "trunk_name", "R&D <east>", etc.main), 0u);
+    EXPECT_STREQ(seven->trunk_name, "R&D <east>");
+    EXPECT_EQ(read_file(etc.conf_d("trunk_trunk_name@7.conf")),
+              "<CONF version=\"2\">\n"
+              "   <trunks>\n"
+              "      <trunk>\n"
+              "         <id>7</id>\n"
+              "         <name fitness=\"2147483647\">R&amp;D &lt;east></name>\n"
+              "      </trunk>\n"
+              "   </trunks>\n"
+              "</CONF>\n");
+    EXPECT_STREQ(trunk_of(etc.set, 7)->trunk_name, "R&D <east>");
+    loaded_conf fresh(etc.main, 0);
+    EXPECT_STREQ(trunk_of(fresh.set, 7)->trunk_name, "R&D <east>");
+}
+
 TEST(conf_d_override, an_override_outranks_a_main_file_value_whose_rules_hold) {
     installation etc;
     held<cv_uac_trunk> seven = trunk_of(etc.set, 7);
