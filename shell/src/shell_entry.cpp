@@ -201,8 +201,7 @@ int shell_main(int argc, char **argv, char **envp) {
 
     if (argc == 3 && std::strcmp(argv[1], "-c") == 0) {
         cv_log_info("Execute shell command: %s", argv[2]);
-        run_command(argc, argv);
-        return 0;
+        return run_command(argc, argv);
     }
     log_illegal_use("shell");
     return 0;

@@ -39,9 +39,11 @@ struct shell_launch {
  * program would lie outside the program directory. */
 int shell_build_launch(const char *exe_dir, const char *command, shell_launch &launch);
 
-/* Starts the launch and waits for the child.  0 once the child was started
- * (whatever happened afterwards); negative when it could not be started, with
- * the system's error in `*os_error`. */
+/* Starts the launch and waits for the child, passing termination signals on
+ * to it.  Once the child was started: its exit status (128 + the signal
+ * number when a signal ended it), or 1 when its end could not be read;
+ * negative when it could not be started, with the system's error in
+ * `*os_error`. */
 int launch_process(const shell_launch &launch, int *os_error);
 
 /* True when variable `name` can make a loader, runtime or interpreter run
