@@ -13,16 +13,21 @@ struct scan_item {
 };
 
 /* The outcome of shell_scan: the items assigned before the scan stopped;
+ * `consumed`, how many characters of the text were read by then;
  * `unsupported` when the pattern holds a conversion other than %d, %s, %[
  * and %%; `overflow` when a number has more digits or a larger value than a
  * signed 32-bit integer holds. */
 struct scan_result {
     std::vector<scan_item> items;
+    std::size_t consumed = 0;
     bool unsupported = false;
     bool overflow = false;
 };
 
-/* Scans `input` with the formatted-scan pattern `format`. */
+/* Scans `input` with the pattern `format`: a character outside a conversion
+ * matches only itself (a blank exactly one blank); %d an unsigned run of
+ * decimal digits; %s a run of non-blanks; %[set] a run from the set; %% a
+ * percent sign.  No conversion skips white space. */
 scan_result shell_scan(std::string_view input, std::string_view format);
 
 /* What is started for an accepted command: the program's path (the program
