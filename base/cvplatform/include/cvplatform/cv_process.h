@@ -6,7 +6,11 @@
 // vector on every platform.  A child is never started through a command
 // interpreter and never looked up on the search path: the program is the
 // path that the caller names.  It inherits the caller's standard input,
-// output and error, its environment and its working directory.
+// output and error, its environment and its working directory, but not its
+// signal state: a child starts with every signal at its default action and
+// none blocked.  A caller that stands in for its child, as a login shell
+// does, has the termination signals it receives passed on to the child while
+// it waits, and learns how the child ended: its exit code, or the signal.
 #pragma once
 
 #include <cstddef>
