@@ -5,10 +5,17 @@
 // mode and on the user's directory-command permission.  A literal entry
 // matches only the identical text.  An entry holding "%" is a scan pattern:
 // it admits the transfer tool with an explicit management port.  The pattern
-// is read by a small scanner that follows the formatted-scan rules for the
-// conversions a pattern may hold (%d, %[set], %s, each with an optional
-// width, and %%), so that no untrusted text ever reaches the C library's scan
-// functions.  Any other conversion makes the entry match nothing.
+// is read by a small scanner of our own, so that no untrusted text ever
+// reaches the C library's scan functions, and it is stricter than a
+// formatted scan: every character of the pattern outside a conversion,
+// blanks included, must equal the next character of the text (one blank
+// matches one blank, never a tab or a run), %d reads an unsigned run of
+// decimal digits and nothing else, %s and %[set] read as a formatted scan
+// does but skip no white space, and the text must be read to its end.  What
+// the tool receives after the split into arguments is then exactly what was
+// checked: a glued "-M2000" or "files-M" never passes as two words.  Any
+// conversion other than %d, %s, %[set] (each with an optional width) and %%
+// makes the entry match nothing.
 #include <cctype>
 #include <climits>
 #include <cstring>
@@ -42,7 +49,11 @@ constexpr int highest_port = 65535;
 /* A signed 32-bit integer has at most ten digits. */
 constexpr std::size_t max_port_digits = 10;
 
+/* The widest field a pattern may give a conversion. */
+constexpr std::size_t max_scan_width = 4096;
+
 bool is_scan_space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 /* A parsed "%[...]" set. */
 struct scan_set {
@@ -74,29 +85,22 @@ std::size_t parse_scan_set(std::string_view format, std::size_t f, scan_set &set
     return f + 1;
 }
 
-}  // namespace
-
-scan_result shell_scan(std::string_view input, std::string_view format) {
-    scan_result result;
-    std::size_t in = 0;
+/* The body of shell_scan; `in` is left where the scan stopped. */
+void scan_into(std::string_view input, std::string_view format, scan_result &result,
+               std::size_t &in) {
     std::size_t f = 0;
     while (f < format.size()) {
         const char fc = format[f];
-        if (is_scan_space(fc)) {
-            while (f < format.size() && is_scan_space(format[f])) ++f;
-            while (in < input.size() && is_scan_space(input[in])) ++in;
-            continue;
-        }
         if (fc != '%') {
-            if (in >= input.size() || input[in] != fc) return result;
+            // Blanks included: one character of the pattern, one of the text.
+            if (in >= input.size() || input[in] != fc) return;
             ++in;
             ++f;
             continue;
         }
         ++f;
         if (f < format.size() && format[f] == '%') {
-            while (in < input.size() && is_scan_space(input[in])) ++in;
-            if (in >= input.size() || input[in] != '%') return result;
+            if (in >= input.size() || input[in] != '%') return;
             ++in;
             ++f;
             continue;
@@ -104,75 +108,76 @@ scan_result shell_scan(std::string_view input, std::string_view format) {
         std::size_t width = 0;
         while (f < format.size() && format[f] >= '0' && format[f] <= '9') {
             width = width * 10 + static_cast<std::size_t>(format[f] - '0');
-            if (width > 4096) {
+            if (width > max_scan_width) {
                 result.unsupported = true;
-                return result;
+                return;
             }
             ++f;
         }
         if (f >= format.size()) {
             result.unsupported = true;
-            return result;
+            return;
         }
         const std::size_t limit = width == 0 ? std::string_view::npos : width;
         const char conversion = format[f++];
         scan_item item;
         if (conversion == 'd') {
-            while (in < input.size() && is_scan_space(input[in])) ++in;
-            std::size_t start = in;
             std::size_t end = in;
-            if (end < input.size() && (input[end] == '+' || input[end] == '-')) ++end;
-            const std::size_t digits_start = end;
-            while (end < input.size() && end - start < limit &&
-                   std::isdigit(static_cast<unsigned char>(input[end])))
-                ++end;
-            if (end == digits_start) return result;
-            if (end - digits_start > max_port_digits) {
+            while (end < input.size() && end - in < limit && is_digit(input[end])) ++end;
+            if (end == in) return;
+            if (end - in > max_port_digits) {
                 result.overflow = true;
-                return result;
+                return;
             }
             long long value = 0;
-            for (std::size_t i = digits_start; i < end; ++i) value = value * 10 + (input[i] - '0');
-            if (input[start] == '-') value = -value;
-            if (value < INT_MIN || value > INT_MAX) {
+            for (std::size_t i = in; i < end; ++i) value = value * 10 + (input[i] - '0');
+            if (value > INT_MAX) {
                 result.overflow = true;
-                return result;
+                return;
             }
             item.is_number = true;
             item.number = static_cast<int>(value);
             in = end;
         } else if (conversion == 's') {
-            while (in < input.size() && is_scan_space(input[in])) ++in;
             const std::size_t start = in;
             while (in < input.size() && in - start < limit && !is_scan_space(input[in])) ++in;
-            if (in == start) return result;
+            if (in == start) return;
             item.text.assign(input.substr(start, in - start));
         } else if (conversion == '[') {
             scan_set set;
             f = parse_scan_set(format, f, set);
             if (f == std::string_view::npos) {
                 result.unsupported = true;
-                return result;
+                return;
             }
             const std::size_t start = in;
             while (in < input.size() && in - start < limit && set.contains(input[in])) ++in;
-            if (in == start) return result;
+            if (in == start) return;
             item.text.assign(input.substr(start, in - start));
         } else {
             result.unsupported = true;
-            return result;
+            return;
         }
         result.items.push_back(std::move(item));
     }
+}
+
+}  // namespace
+
+scan_result shell_scan(std::string_view input, std::string_view format) {
+    scan_result result;
+    std::size_t in = 0;
+    scan_into(input, format, result, in);
+    result.consumed = in;
     return result;
 }
 
 namespace {
 
-/* True when `command` holds a control character other than a tab.  The scan
- * would read a line end or form feed as a blank, but the child's argument
- * vector is split at blanks and tabs only: such a command would reach the
- * tool as something other than what was checked. */
+/* True when `command` holds a control character other than a tab.  No
+ * pattern of ours holds one, and a line end or form feed that reached a tool
+ * inside an argument would be something other than what the log shows; such
+ * a command is kept out whatever an extra entry's pattern says. */
 bool has_control_character(const char *command) {
     for (const char *p = command; *p; ++p) {
         const unsigned char c = static_cast<unsigned char>(*p);
@@ -189,6 +194,9 @@ int match_scan_pattern(const char *command, const char *entry) {
 
     const scan_result scan = shell_scan(command, entry);
     if (scan.unsupported || scan.overflow) return 0;
+    // Nothing may be left over, not even what the pattern's last conversion
+    // failed to read.
+    if (scan.consumed != std::strlen(command)) return 0;
     // A third item means that text follows the tail.
     if (scan.items.size() != 2) return 0;
     const scan_item &port = scan.items[0];

@@ -225,8 +225,7 @@ int shell_main(int argc, char **argv, char **envp) {
         cv_log_info("Login user=%s client=%s", identity.user_text.c_str(),
                     identity.client_text.c_str());
         cv_log_info("Execute shell command: %s", shell_log_text(argv[2]).c_str());
-        run_command(argc, argv);
-        return 0;
+        return run_command(argc, argv);
     }
     log_illegal_use("shell");
     return 0;

@@ -13,16 +13,21 @@ struct scan_item {
 };
 
 /* The outcome of shell_scan: the items assigned before the scan stopped;
+ * `consumed`, how many characters of the text were read by then;
  * `unsupported` when the pattern holds a conversion other than %d, %s, %[
  * and %%; `overflow` when a number has more digits or a larger value than a
  * signed 32-bit integer holds. */
 struct scan_result {
     std::vector<scan_item> items;
+    std::size_t consumed = 0;
     bool unsupported = false;
     bool overflow = false;
 };
 
-/* Scans `input` with the formatted-scan pattern `format`. */
+/* Scans `input` with the pattern `format`: a character outside a conversion
+ * matches only itself (a blank exactly one blank); %d an unsigned run of
+ * decimal digits; %s a run of non-blanks; %[set] a run from the set; %% a
+ * percent sign.  No conversion skips white space. */
 scan_result shell_scan(std::string_view input, std::string_view format);
 
 /* What is started for an accepted command: the program's path (the program
@@ -39,9 +44,11 @@ struct shell_launch {
  * program would lie outside the program directory. */
 int shell_build_launch(const char *exe_dir, const char *command, shell_launch &launch);
 
-/* Starts the launch and waits for the child.  0 once the child was started
- * (whatever happened afterwards); negative when it could not be started, with
- * the system's error in `*os_error`. */
+/* Starts the launch and waits for the child, passing termination signals on
+ * to it.  Once the child was started: its exit status (128 + the signal
+ * number when a signal ended it), or 1 when its end could not be read;
+ * negative when it could not be started, with the system's error in
+ * `*os_error`. */
 int launch_process(const shell_launch &launch, int *os_error);
 
 /* True when variable `name` can make a loader, runtime or interpreter run

@@ -8,8 +8,11 @@
 // directory (through "..") is refused: the shell only ever starts programs
 // that lie in its own directory, and never searches the search path.  The
 // child inherits the shell's standard streams, environment and working
-// directory; the shell waits for it and ends with status 0 whatever the
-// child's own exit code.
+// directory.  The shell passes the termination signals that reach it on to
+// the child (the SSH server sends a hang-up when the connection drops, and
+// the command must not outlive its login), waits for it, and ends with the
+// child's own exit status, or 128 + the signal number when a signal ended it,
+// as a POSIX shell does.
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +34,9 @@ constexpr std::size_t wide_cmdline_bytes = 65536;
 /* launch_process's result when the child could not be started. */
 constexpr int launch_failed = -1;
 
+/* The shell's exit status when a started child's end cannot be read. */
+constexpr int unknown_end_status = 1;
+
 [[noreturn]] void exit_internal_error(const char *log_text) {
     cv_log_error("%s", log_text);
     err_printf("Internal server configuration error\n");
@@ -42,6 +48,30 @@ bool lies_in(const std::string &path, const std::string &dir) {
     if (dir == "/") return path.size() > 1 && path[0] == '/';
     return path.size() > dir.size() + 1 && path.compare(0, dir.size(), dir) == 0 &&
            path[dir.size()] == '/';
+}
+
+/* Reads how the child ended, logs it, and gives the shell's exit status:
+ * the child's own, or 1 when how it ended cannot be known. */
+int finish_status(cv_process *child) {
+    cv_process_end end{};
+    const cv_status read = cv_process_exit_code(child, &end);
+    if (read != CV_OK) {
+        cv_log_info("Error reading the exit status of the subprocess (%d)",
+                    static_cast<int>(read));
+        return unknown_end_status;
+    }
+    if (end.exit_code == CV_PROCESS_STILL_ACTIVE) {
+        cv_log_info("Internal error: we thought the process was finished but Windows tells us "
+                    "it is still running");
+        return unknown_end_status;
+    }
+    cv_log_info("Process finished");
+    if (end.signal != 0)
+        cv_log_info("Process ended by signal %d (SIG%s), exit status %d", end.signal,
+                    cv_process_signal_name(end.signal), end.exit_code);
+    else
+        cv_log_info("Process exited with status %d", end.exit_code);
+    return end.exit_code;
 }
 
 }  // namespace
@@ -85,7 +115,8 @@ int launch_process(const shell_launch &launch, int *os_error) {
 
     shell_harden_environment();
     cv_process child{};
-    const cv_status started = cv_process_start(launch.program.c_str(), launch.argv, &child);
+    const cv_status started = cv_process_start(launch.program.c_str(), launch.argv,
+                                               CV_PROCESS_FORWARD_SIGNALS, &child);
     if (started != CV_OK) {
         cv_log_error("Error starting windows process (%d): %s", static_cast<int>(started),
                      launch.command_line.c_str());
@@ -94,14 +125,13 @@ int launch_process(const shell_launch &launch, int *os_error) {
     }
 
     cv_log_info("Waiting for process to finish");
-    int exit_code = 0;
-    const cv_status waited = cv_process_wait(&child, &exit_code);
-    if (waited != CV_OK) {
+    const cv_status waited = cv_process_wait(&child);
+    if (waited != CV_OK)
         cv_log_info("Error waiting for subprocess to finish (%d)", static_cast<int>(waited));
-        return 0;
-    }
-    cv_log_info("Process finished");
-    return 0;
+    if (child.forwarded_signal != 0)
+        cv_log_info("Passed signal %d (SIG%s) on to the process", child.forwarded_signal,
+                    cv_process_signal_name(child.forwarded_signal));
+    return finish_status(&child);
 }
 
 int run_command(int argc, char **argv) {
@@ -127,5 +157,5 @@ int run_command(int argc, char **argv) {
                    os_error != 0 ? os_error : errno);
         std::exit(1);
     }
-    return 0;
+    return ret;
 }

@@ -61,34 +61,66 @@ INSTANTIATE_TEST_SUITE_P(
         accept_case{"cvcmd", 0, R},
         accept_case{"cvcmd -V2", 0, 1, 0},
         accept_case{"!cvcmd", 0},
-        // The management-port form.
+        // The management-port form, with and without -6.
         accept_case{"cvcp --no-mgmt-port-files -M 33001 -S. -V1", 1, R},
         accept_case{"cvcp --no-mgmt-port-files -M 33001 -6 -S. -V1", 1, R},
-        accept_case{"cvcp --no-mgmt-port-files -M33001 -S. -V1", 1},
         accept_case{"cvcp --no-mgmt-port-files -M 1024 -S. -V1", 1},
-        accept_case{"cvcp --no-mgmt-port-files -M 65535 -S. -V1", 1},
-        accept_case{"cvcp --no-mgmt-port-files -M +33001 -S. -V1", 1},
-        accept_case{"cvcp --no-mgmt-port-files -M 1023 -S. -V1", 0},
-        accept_case{"cvcp --no-mgmt-port-files -M 65536 -S. -V1", 0},
-        accept_case{"cvcp --no-mgmt-port-files -M -33001 -S. -V1", 0},
-        accept_case{"cvcp --no-mgmt-port-files -M 31415 -S. -V1", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M 65535 -6 -S. -V1", 1},
+        accept_case{"cvcp --no-mgmt-port-files -M 0000033001 -S. -V1", 1},
         accept_case{"cvcp --no-mgmt-port-files -M 31415 -S. -V1", 1, 1, 1, user_kind::cvsync_on, 6379},
+        // Its gates: the user's cvsync_enabled and the server's database port.
+        accept_case{"cvcp --no-mgmt-port-files -M 31415 -S. -V1", 0},
         accept_case{"cvcp --no-mgmt-port-files -M 6379 -S. -V1", 0, 1, 1, user_kind::cvsync_on, 6379},
         accept_case{"cvcp --no-mgmt-port-files -M 33001 -S. -V1", 0, 1, 1, user_kind::cvsync_off},
-        accept_case{"cvcp --no-mgmt-port-files -M 33001 -S. -V1", 0, 1, 1, user_kind::none},
-        accept_case{"cvcp --no-mgmt-port-files -M 33001 -S. -V1 x", 0},
-        accept_case{"cvcp --no-mgmt-port-files -M 33001 -S.", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M 33001 -S. -V1", 0, 1, 1, user_kind::none}));
+
+// Near misses of the management-port form: every one differs from an
+// accepted form in what the tool would be handed, or in the port's rules.
+INSTANTIATE_TEST_SUITE_P(
+    PortNearMisses, Accept,
+    ::testing::Values(
+        // Blanks: exactly one, never a tab, a run or none.
+        accept_case{"cvcp --no-mgmt-port-files -M\t33001 -S. -V1", 0},
+        accept_case{"cvcp\t--no-mgmt-port-files -M 33001 -S. -V1", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M 33001\t-S. -V1", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M 33001 -S.\t-V1", 0},
+        accept_case{"cvcp --no-mgmt-port-files  -M 33001 -S. -V1", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M  33001 -S. -V1", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M 33001  -S. -V1", 0},
+        accept_case{"cvcp  --no-mgmt-port-files   -M   33001   -S. -V1", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M33001 -S. -V1", 0},
+        accept_case{"cvcp --no-mgmt-port-files-M 33001 -S. -V1", 0},
+        accept_case{"cvcp--no-mgmt-port-files -M 33001 -S. -V1", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M 33001-S. -V1", 0},
+        accept_case{" cvcp --no-mgmt-port-files -M 33001 -S. -V1", 0},
         accept_case{"cvcp --no-mgmt-port-files -M 33001 -S. -V1 ", 0},
-        accept_case{"cvcp --no-mgmt-port-files -M 33001", 0},
-        accept_case{"cvcp --no-mgmt-port-files -M 4294967297 -S. -V1", 0},
-        accept_case{"cvcp --no-mgmt-port-files -M 00000000033001 -S. -V1", 0},
-        accept_case{"cvcp --no-mgmt-port-files -M 99999999999999999999 -S. -V1", 0},
-        accept_case{"cvcp --no-mgmt-port-files -M 33001 -S. -V11", 0},
-        accept_case{"cvcp --no-mgmt-port-files -M 33001 -6 -6 -S. -V1", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M 33001 -6 -S. -V1 ", 0},
         accept_case{"cvcp --no-mgmt-port-files -M 33001\n-S. -V1", 0},
         accept_case{"cvcp --no-mgmt-port-files -M 33001\r-S. -V1", 0},
-        accept_case{"cvcp --no-mgmt-port-files -M 33001\t-S. -V1", 1},
-        accept_case{"cvcp  --no-mgmt-port-files   -M   33001   -S. -V1", 1}));
+        // The port: unsigned decimal digits, 1024 to 65535, at most ten digits.
+        accept_case{"cvcp --no-mgmt-port-files -M +33001 -S. -V1", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M -33001 -S. -V1", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M +2000 -S. -V1", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M -2000 -S. -V1", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M 1023 -S. -V1", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M 65536 -S. -V1", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M 0 -S. -V1", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M 00000033001 -S. -V1", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M 4294967297 -S. -V1", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M 99999999999999999999 -S. -V1", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M 0x8000 -S. -V1", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M 3300l -S. -V1", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M  -S. -V1", 0},
+        // The tail: exactly one of the two, nothing after it.
+        accept_case{"cvcp --no-mgmt-port-files -M 33001 -S. -V1 x", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M 33001 -S. -V1x", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M 33001 -S.", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M 33001", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M 33001 ", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M 33001 -S. -V11", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M 33001 -6 -6 -S. -V1", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M 33001 -6  -S. -V1", 0},
+        accept_case{"cvcp --no-mgmt-port-files -M 33001 -S. -V1 -6", 0}));
 
 // Near misses of every built-in form: each must be refused.
 INSTANTIATE_TEST_SUITE_P(
@@ -160,17 +192,29 @@ TEST_F(ExtraCommands, ScanPatternWithItemsInTheWrongOrderMatchesNothing) {
     EXPECT_EQ(accept_command("ytool -S. 40000"), 0);
 }
 
+TEST_F(ExtraCommands, ScanPatternsAreReadAsStrictlyAsTheBuiltInOne) {
+    for (const char *command : {"xtool -M40000 -6 -S. -V1", "xtool  -M 40000 -6 -S. -V1",
+                                "xtool -M\t40000 -6 -S. -V1", "xtool -M +40000 -6 -S. -V1",
+                                "xtool -M 40000 -6 -S. -V1 ", "xtool-M 40000 -6 -S. -V1"})
+        EXPECT_EQ(accept_command(command), 0) << command;
+    // A pattern without a trailing conversion still needs the whole text.
+    user_.additional_shell_calls = {"ztool %d %20[ -16.SV]"};
+    EXPECT_EQ(accept_command("ztool 40000 -S. -V1"), 1);
+    EXPECT_EQ(accept_command("ztool 40000 -S. -V1x"), 0);
+}
+
 TEST_F(ExtraCommands, AbsentListAddsNothing) {
     user_.has_additional_shell_calls = false;
     EXPECT_EQ(accept_command("mytool a/../b"), 0);
 }
 
-TEST(Scan, FollowsTheFormattedScanRules) {
+TEST(Scan, ReadsThePortAndTheTail) {
     const char *pattern = "cvcp --no-mgmt-port-files -M %d %20[ -16.SV]%1s";
     scan_result r = shell_scan("cvcp --no-mgmt-port-files -M 33001 -S. -V1", pattern);
     ASSERT_EQ(r.items.size(), 2u);
     EXPECT_EQ(r.items[0].number, 33001);
     EXPECT_EQ(r.items[1].text, "-S. -V1");
+    EXPECT_EQ(r.consumed, 42u);
 
     r = shell_scan("cvcp --no-mgmt-port-files -M 33001 -S. -V1 x", pattern);
     ASSERT_EQ(r.items.size(), 3u);
@@ -184,15 +228,51 @@ TEST(Scan, FollowsTheFormattedScanRules) {
     r = shell_scan("cvcp --no-mgmt-port-files -M x", pattern);
     EXPECT_TRUE(r.items.empty());
     EXPECT_FALSE(r.overflow);
+    EXPECT_EQ(r.consumed, 29u);
+}
+
+TEST(Scan, ABlankMatchesExactlyOneBlank) {
+    struct blank_case {
+        const char *input;
+        std::size_t items;
+        std::size_t consumed;
+    };
+    for (const blank_case &c : {blank_case{"a 1 b", 2, 5}, blank_case{"a  1 b", 0, 2},
+                                blank_case{"a1 b", 0, 1}, blank_case{"a\t1 b", 0, 1},
+                                blank_case{"a 1b", 1, 3}, blank_case{"a 1 \tb", 1, 4}}) {
+        const scan_result r = shell_scan(c.input, "a %d %s");
+        EXPECT_EQ(r.items.size(), c.items) << c.input;
+        EXPECT_EQ(r.consumed, c.consumed) << c.input;
+    }
+}
+
+TEST(Scan, NumbersAreUnsignedDecimalDigitsOnly) {
+    for (const char *input : {"+1", "-1", " 1", "\t1", "x1", ""}) {
+        const scan_result r = shell_scan(input, "%d");
+        EXPECT_TRUE(r.items.empty()) << input;
+        EXPECT_EQ(r.consumed, 0u) << input;
+    }
+    scan_result r = shell_scan("2147483647", "%d");
+    ASSERT_EQ(r.items.size(), 1u);
+    EXPECT_EQ(r.items[0].number, 2147483647);
+    r = shell_scan("123456", "%3d");
+    ASSERT_EQ(r.items.size(), 1u);
+    EXPECT_EQ(r.items[0].number, 123);
+    EXPECT_EQ(r.consumed, 3u);
 }
 
 TEST(Scan, RefusesNumbersBeyondThirtyTwoBits) {
     EXPECT_TRUE(shell_scan("2147483648", "%d").overflow);
-    EXPECT_TRUE(shell_scan("-2147483649", "%d").overflow);
+    EXPECT_TRUE(shell_scan("9999999999", "%d").overflow);
     EXPECT_TRUE(shell_scan("12345678901", "%d").overflow);
-    scan_result r = shell_scan("-2147483648", "%d");
-    ASSERT_EQ(r.items.size(), 1u);
-    EXPECT_EQ(r.items[0].number, -2147483647 - 1);
+    EXPECT_TRUE(shell_scan("00000000001", "%d").overflow);
+}
+
+TEST(Scan, NoConversionSkipsWhiteSpace) {
+    EXPECT_TRUE(shell_scan(" x", "%s").items.empty());
+    EXPECT_TRUE(shell_scan(" %", "%%").items.empty());
+    EXPECT_EQ(shell_scan(" %", "%%").consumed, 0u);
+    EXPECT_EQ(shell_scan("%", "%%").consumed, 1u);
 }
 
 TEST(Scan, UnsupportedConversionsMatchNothing) {

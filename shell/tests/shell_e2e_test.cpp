@@ -56,11 +56,11 @@ TEST_F(Shell, AcceptedCommandRunsTheToolFromTheProgramDirectory) {
         EXPECT_TRUE(contains(log, line)) << line << "\n" << log;
 }
 
-TEST_F(Shell, ChildExitCodeIsNotPassedOn) {
+TEST_F(Shell, ChildExitCodeIsPassedOn) {
     auto env = base_env();
     env["CV_STANDIN_EXIT"] = "3";
     const run_result r = inst_.run({"-c", "cvsync -q -S -s-"}, env);
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 3);
     EXPECT_TRUE(contains(inst_.log(), "Process finished"));
 }
 

@@ -76,7 +76,8 @@ int match_command_pattern(const char *command, const char *entry);
 void log_illegal_use(const char *command);
 
 /* Checks and runs the third argument; exits with status 1 on refusal or on
- * an error before the child runs; 0 after the child has ended. */
+ * an error before the child runs; after the child has ended, returns the
+ * shell's exit status (see launch_process). */
 int run_command(int argc, char **argv);
 
 /* The shell's entry: every step of a login.  Returns the exit status. */
