@@ -202,3 +202,42 @@ TEST(ChildEndFailures, MissingToolStillEndsWithStatusOne) {
 }
 
 }  // namespace
+
+namespace {
+
+// A login started with its standard streams closed: their numbers
+// must not go to the log's folder or file, or what the shell and its tool
+// write to the console would land in the log.
+run_result run_with_closed_streams(const e2e::installation &inst, const char *command) {
+    const std::string shell = inst.shell().string();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(0);
+        close(1);
+        close(2);
+        char arg0[] = "cvshell", arg1[] = "-c";
+        std::string arg2 = command;
+        char *argv[] = {arg0, arg1, arg2.data(), nullptr};
+        char env0[] = "PATH=/usr/bin:/bin", env1[] = "HOME=/tmp";
+        char *envp[] = {env0, env1, nullptr};
+        execve(shell.c_str(), argv, envp);
+        _exit(127);
+    }
+    int status = 0;
+    run_result r;
+    r.status = waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+TEST(ClosedStreams, NothingMeantForTheConsoleReachesTheLog) {
+    e2e::installation inst;
+    EXPECT_EQ(run_with_closed_streams(inst, "cvcp -S. -V1").status, 0);
+    EXPECT_EQ(run_with_closed_streams(inst, "rm -rf /").status, 1);
+    const std::string log = inst.log();
+    EXPECT_TRUE(contains(log, "LOG Process exited with status 0\r\n")) << log;
+    EXPECT_TRUE(contains(log, "Illegal cvshell use command=rm -rf /")) << log;
+    EXPECT_FALSE(contains(log, "argv[2]=-V1")) << log;
+    EXPECT_FALSE(contains(log, "Command not accepted")) << log;
+}
+
+}  // namespace

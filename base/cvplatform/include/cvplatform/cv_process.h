@@ -30,6 +30,14 @@ std::vector<std::string> cv_cmdline_split(const char *cmdline, std::size_t *rest
 /* Standard streams of cv_console_write. */
 enum : int { CV_CONSOLE_OUT = 1, CV_CONSOLE_ERR = 2 };
 
+/* Makes sure standard input, output and error are open, opening the null
+ * device read-write on each that is closed.  Run it first, before anything
+ * opens a file: a process started with one of them closed would otherwise
+ * hand that number to the next file it opens (the log, say), and a child
+ * writing to its standard output would write into that file.  0, or the
+ * system error of the first stream that could not be opened. */
+cv_status cv_process_ensure_standard_streams();
+
 /* Writes `count` bytes to standard output or error, unbuffered, repeating on
  * partial writes.  0 or the system error. */
 cv_status cv_console_write(int stream, const char *bytes, std::size_t count);

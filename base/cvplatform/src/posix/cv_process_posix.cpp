@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <ctime>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -149,6 +150,20 @@ cv_status wait_plain(cv_process *process) {
 }
 
 }  // namespace
+
+cv_status cv_process_ensure_standard_streams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // open() returns the lowest free number: this one.
+        const int opened = ::open("/dev/null", O_RDWR | O_NOCTTY);
+        if (opened < 0) return static_cast<cv_status>(errno);
+        if (opened != fd) {
+            ::close(opened);
+            return CV_E_INTERNAL;
+        }
+    }
+    return CV_OK;
+}
 
 cv_status cv_console_write(int stream, const char *bytes, std::size_t count) {
     if (stream != CV_CONSOLE_OUT && stream != CV_CONSOLE_ERR) return CV_E_INVALID;
