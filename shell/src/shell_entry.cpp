@@ -171,7 +171,7 @@ int join_args(int count, char *const *args, char *buffer, std::size_t size) {
 
 int shell_main(int argc, char **argv, char **envp) {
     // Before the log opens: a closed standard stream would lend its number
-    // to the log file, and the child's output would land in the log.
+    // to the log's folder or file, and console answers would land in the log.
     (void)cv_process_ensure_standard_streams();
     (void)cv_log_init(1, log_name);
 

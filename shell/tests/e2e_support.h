@@ -65,38 +65,6 @@ private:
     fs::path path_;
 };
 
-/* Runs `argv[0]` (a path) with `argv` and exactly `env`, standard input read
- * from `input_file`, standard output and error captured through files in
- * `scratch`. */
-inline run_result run_program(const std::vector<std::string> &argv_text,
-                              const std::map<std::string, std::string> &env,
-                              const fs::path &input_file, const fs::path &scratch) {
-    const fs::path out = scratch / "stdout", err = scratch / "stderr";
-    std::vector<std::string> env_text;
-    for (const auto &[k, v] : env) env_text.push_back(k + "=" + v);
-
-    const pid_t pid = fork();
-    if (pid == 0) {
-        std::vector<char *> argv, envp;
-        for (const auto &a : argv_text) argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        for (auto &e : env_text) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        dup2(open(input_file.c_str(), O_RDONLY), 0);
-        dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-        dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-        execve(argv_text[0].c_str(), argv.data(), envp.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    run_result r;
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-    r.out = read_file(out);
-    r.err = read_file(err);
-    return r;
-}
-
 /* Who a program runs as: the test's own account, or (as root) another uid. */
 struct run_identity {
     bool switch_user = false;
@@ -138,6 +106,17 @@ inline run_result run_program_entries(const std::vector<std::string> &argv_text,
     r.out = read_file(out);
     r.err = read_file(err);
     return r;
+}
+
+/* Runs `argv[0]` (a path) with `argv` and exactly `env`, standard input read
+ * from `input_file`, standard output and error captured through files in
+ * `scratch`. */
+inline run_result run_program(const std::vector<std::string> &argv_text,
+                              const std::map<std::string, std::string> &env,
+                              const fs::path &input_file, const fs::path &scratch) {
+    std::vector<std::string> env_text;
+    for (const auto &[k, v] : env) env_text.push_back(k + "=" + v);
+    return run_program_entries(argv_text, env_text, input_file, scratch);
 }
 
 /* The name of the account this test runs as ("" when it has none). */
