@@ -116,6 +116,15 @@ struct cv_uac_cron {
 #include "uac/cv_uac_value_types.def"
 #undef CV_UAC_VALUE_TYPE
 
+/* Room for a value of any type, suitably aligned: member <name>_value is
+ * the storage of type <name>. */
+union cv_uac_any_value {
+#define CV_UAC_VALUE_TYPE(code, constant, name, storage, display, family) \
+    cv_uac_value_##name name##_value;
+#include "uac/cv_uac_value_types.def"
+#undef CV_UAC_VALUE_TYPE
+};
+
 /* Reads `element`'s text into `*value` (which starts as the previous value,
  * normally the default, and is never released here); problems go to
  * `warnings` (may be null).  `variables` (may be null) expands variables in

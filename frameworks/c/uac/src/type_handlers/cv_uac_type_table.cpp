@@ -51,14 +51,6 @@ constexpr bool table_is_indexed_by_code() {
 }
 static_assert(table_is_indexed_by_code(), "type descriptors must be listed in code order");
 
-constexpr std::size_t largest_value() {
-    std::size_t largest = 0;
-    for (const cv_uac_type_descriptor &type : kTypes)
-        if (type.value_size > largest) largest = type.value_size;
-    return largest;
-}
-constexpr std::size_t kLargestValue = largest_value();
-
 /* The first match of `path` and, when wanted, all matches up to the
  * alternates limit. */
 xmlNode *first_with_alternates(xmlNode *const *start, const std::int32_t *path,
@@ -250,15 +242,15 @@ cv_status cv_uac_type_parse_text(std::int32_t code, const char *text, const char
     // The value is read into a scratch copy, and the reader's warnings are
     // gathered apart, so that only this read decides the outcome whatever
     // the caller's list held.
-    alignas(std::max_align_t) unsigned char scratch[kLargestValue];
-    std::memcpy(scratch, value, type->value_size);
+    cv_uac_any_value scratch;
+    std::memcpy(&scratch, value, type->value_size);
     cv_uac_warning *found = nullptr;
-    cv_status status = type->read(fragment.root(), lookup, scratch, &found, nullptr);
+    cv_status status = type->read(fragment.root(), lookup, &scratch, &found, nullptr);
     if (found) status = found->status;
     if (status == CV_OK)
-        std::memcpy(value, scratch, type->value_size);
+        std::memcpy(value, &scratch, type->value_size);
     else
-        type->free(scratch, value);
+        type->free(&scratch, value);
     if (found) {
         cv_uac_warning *last = found;
         while (last->next) last = last->next;
