@@ -1,8 +1,7 @@
 // Shared machinery of the value type handlers: element text, lookup lists
 // (scale, name translation, names when writing), integer reading with the
-// configuration's bases, the rate and time syntaxes, the parsing of an
-// override text as an XML fragment, and the operations of every type, which
-// the descriptor table in cv_uac_type_table.cpp lists.
+// configuration's bases, the rate and time syntaxes, and the operations of
+// every type, which the descriptor table in cv_uac_type_table.cpp lists.
 #pragma once
 
 #include <cstddef>
