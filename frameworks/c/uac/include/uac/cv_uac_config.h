@@ -78,42 +78,8 @@ inline constexpr const char *CV_UAC_INTERNAL_OPTION_PATTERN = "*_INTERNAL";
  * header is cleared. */
 inline constexpr std::uint32_t CV_UAC_DESTROY_KEEP_MEMORY = 1;
 
-/* The storage of each value type, by the type's name in the catalogues
- * (cv_uac_types.h describes each). */
-using cv_uac_value_lookup = std::int32_t;
-using cv_uac_value_boolean = std::int32_t;
-using cv_uac_value_int64_t = std::int64_t;
-using cv_uac_value_u_int64_t = std::uint64_t;
-using cv_uac_value_int32_t = std::int32_t;
-using cv_uac_value_u_int32_t = std::uint32_t;
-using cv_uac_value_octal_32 = std::uint32_t;
-using cv_uac_value_double = double;
-using cv_uac_value_time = cv_uac_time;
-using cv_uac_value_bps = std::uint64_t;
-using cv_uac_value_char_ptr = char *;
-using cv_uac_value_trimmed_char_ptr = char *;
-using cv_uac_value_blankable_char_ptr = char *;
-using cv_uac_value_cron = cv_uac_cron *;
-using cv_uac_value_string_list = char *;
-using cv_uac_value_range = cv_uac_range;
-
-/* The type code of each value type, by the same names. */
-inline constexpr std::int32_t cv_uac_type_code_lookup = CV_UAC_TYPE_LOOKUP;
-inline constexpr std::int32_t cv_uac_type_code_boolean = CV_UAC_TYPE_BOOLEAN;
-inline constexpr std::int32_t cv_uac_type_code_int64_t = CV_UAC_TYPE_INT64;
-inline constexpr std::int32_t cv_uac_type_code_u_int64_t = CV_UAC_TYPE_UINT64;
-inline constexpr std::int32_t cv_uac_type_code_int32_t = CV_UAC_TYPE_INT32;
-inline constexpr std::int32_t cv_uac_type_code_u_int32_t = CV_UAC_TYPE_UINT32;
-inline constexpr std::int32_t cv_uac_type_code_octal_32 = CV_UAC_TYPE_OCTAL32;
-inline constexpr std::int32_t cv_uac_type_code_double = CV_UAC_TYPE_DOUBLE;
-inline constexpr std::int32_t cv_uac_type_code_time = CV_UAC_TYPE_TIME;
-inline constexpr std::int32_t cv_uac_type_code_bps = CV_UAC_TYPE_BPS;
-inline constexpr std::int32_t cv_uac_type_code_char_ptr = CV_UAC_TYPE_CHAR_PTR;
-inline constexpr std::int32_t cv_uac_type_code_trimmed_char_ptr = CV_UAC_TYPE_TRIMMED_CHAR_PTR;
-inline constexpr std::int32_t cv_uac_type_code_blankable_char_ptr = CV_UAC_TYPE_BLANKABLE_CHAR_PTR;
-inline constexpr std::int32_t cv_uac_type_code_cron = CV_UAC_TYPE_CRON;
-inline constexpr std::int32_t cv_uac_type_code_string_list = CV_UAC_TYPE_STRING_LIST;
-inline constexpr std::int32_t cv_uac_type_code_range = CV_UAC_TYPE_RANGE;
+/* The storage aliases cv_uac_value_<type> and the type codes
+ * cv_uac_type_code_<type> come with the value types (cv_uac_types.h). */
 
 /* The header every config object begins with. */
 struct cv_uac_object_header {

@@ -3,10 +3,11 @@
 // Every option has one of sixteen value types.  A type says how the value is
 // stored, how it is read from the option's XML element, how an override
 // string is checked and turned into XML, how the value is written back as
-// text and how it is freed.  All of it is driven by one table of type
-// descriptors (type code -> five operations), so that the option catalogues
-// are pure data: a type code, a default text and an optional lookup list per
-// option.
+// text and how it is freed.  The types are listed once, a row each, in
+// cv_uac_value_types.def; the type codes, the storage aliases, the typed
+// readers and the table of type descriptors (type code -> five operations)
+// are all generated from it, so that the option catalogues are pure data: a
+// type code, a default text and an optional lookup list per option.
 //
 // Lookup lists: an optional scale field, then "name:value" pairs, all
 // separated by ";" ("any:0;high:3", "1000;Unlimited:0xFFFFFFFFFFFFF").  For
@@ -38,27 +39,19 @@
 
 struct cv_btree;
 
-/* Type codes. */
+/* Type codes, one per row of cv_uac_value_types.def. */
 enum cv_uac_type_code : std::int32_t {
     CV_UAC_TYPE_END = -1, /* ends a generic form */
-    CV_UAC_TYPE_LOOKUP = 0,
-    CV_UAC_TYPE_BOOLEAN = 1,
-    CV_UAC_TYPE_INT64 = 2,
-    CV_UAC_TYPE_UINT64 = 3,
-    CV_UAC_TYPE_INT32 = 4,
-    CV_UAC_TYPE_UINT32 = 5,
-    CV_UAC_TYPE_OCTAL32 = 6,
-    CV_UAC_TYPE_DOUBLE = 7,
-    CV_UAC_TYPE_TIME = 8,
-    CV_UAC_TYPE_BPS = 9,
-    CV_UAC_TYPE_CHAR_PTR = 10,
-    CV_UAC_TYPE_TRIMMED_CHAR_PTR = 11,
-    CV_UAC_TYPE_BLANKABLE_CHAR_PTR = 12,
-    CV_UAC_TYPE_CRON = 13,
-    CV_UAC_TYPE_STRING_LIST = 14,
-    CV_UAC_TYPE_RANGE = 15,
+#define CV_UAC_VALUE_TYPE(code, constant, name, storage, display, family) \
+    CV_UAC_TYPE_##constant = code,
+#include "uac/cv_uac_value_types.def"
+#undef CV_UAC_VALUE_TYPE
 };
-inline constexpr std::int32_t CV_UAC_TYPE_COUNT = 16;
+inline constexpr std::int32_t CV_UAC_TYPE_COUNT = 0
+#define CV_UAC_VALUE_TYPE(code, constant, name, storage, display, family) +1
+#include "uac/cv_uac_value_types.def"
+#undef CV_UAC_VALUE_TYPE
+    ;
 
 /* The null marker of default and override strings. */
 inline constexpr const char *CV_UAC_NULL = "CV_NULL";
@@ -112,18 +105,25 @@ struct cv_uac_cron {
     std::int32_t count;
 };
 
-/* Storage of each type, which `void *value` below points at:
- *   lookup, boolean, int32_t      std::int32_t
- *   u_int32_t, octal_32           std::uint32_t
- *   int64_t                       std::int64_t
- *   u_int64_t, bps                std::uint64_t
- *   double                        double
- *   time                          cv_uac_time
- *   char_ptr, trimmed_char_ptr,
- *   blankable_char_ptr            char * (owned, null, or a shared string)
- *   cron                          cv_uac_cron * (owned or null)
- *   string_list                   char * (owned block, or null)
- *   range                         cv_uac_range */
+/* The storage of each value type, which `void *value` below points at, and
+ * its type code, by the type's name in the catalogues: cv_uac_value_int64_t
+ * is std::int64_t and cv_uac_type_code_int64_t is CV_UAC_TYPE_INT64.  The
+ * string types hold an owned string, null, or a shared string; `cron` and
+ * `string_list` an owned record or block, or null. */
+#define CV_UAC_VALUE_TYPE(code, constant, name, storage, display, family) \
+    using cv_uac_value_##name = storage;                                  \
+    inline constexpr std::int32_t cv_uac_type_code_##name = code;
+#include "uac/cv_uac_value_types.def"
+#undef CV_UAC_VALUE_TYPE
+
+/* Room for a value of any type, suitably aligned: member <name>_value is
+ * the storage of type <name>. */
+union cv_uac_any_value {
+#define CV_UAC_VALUE_TYPE(code, constant, name, storage, display, family) \
+    cv_uac_value_##name name##_value;
+#include "uac/cv_uac_value_types.def"
+#undef CV_UAC_VALUE_TYPE
+};
 
 /* Reads `element`'s text into `*value` (which starts as the previous value,
  * normally the default, and is never released here); problems go to
@@ -221,29 +221,16 @@ cv_status cv_uac_read_option(std::int32_t code, const void *default_value, void 
                              xmlNode **source, cv_uac_warning **warnings, xmlNode ***alternates,
                              cv_btree *variables);
 
-/* The typed readers: cv_uac_read_option returning the value. */
-#define CV_UAC_DECLARE_TYPED_READER(type_name, value_type)                                         \
-    value_type cv_uac_get_##type_name(value_type default_value, const std::int32_t *path,          \
-                                      xmlNode *const *start, const char *lookup, xmlNode **source, \
-                                      cv_uac_warning **warnings, xmlNode ***alternates,            \
-                                      cv_btree *variables)
-CV_UAC_DECLARE_TYPED_READER(lookup, std::int32_t);
-CV_UAC_DECLARE_TYPED_READER(boolean, std::int32_t);
-CV_UAC_DECLARE_TYPED_READER(int64_t, std::int64_t);
-CV_UAC_DECLARE_TYPED_READER(u_int64_t, std::uint64_t);
-CV_UAC_DECLARE_TYPED_READER(int32_t, std::int32_t);
-CV_UAC_DECLARE_TYPED_READER(u_int32_t, std::uint32_t);
-CV_UAC_DECLARE_TYPED_READER(octal_32, std::uint32_t);
-CV_UAC_DECLARE_TYPED_READER(double, double);
-CV_UAC_DECLARE_TYPED_READER(time, cv_uac_time);
-CV_UAC_DECLARE_TYPED_READER(bps, std::uint64_t);
-CV_UAC_DECLARE_TYPED_READER(char_ptr, char *);
-CV_UAC_DECLARE_TYPED_READER(trimmed_char_ptr, char *);
-CV_UAC_DECLARE_TYPED_READER(blankable_char_ptr, char *);
-CV_UAC_DECLARE_TYPED_READER(cron, cv_uac_cron *);
-CV_UAC_DECLARE_TYPED_READER(string_list, char *);
-CV_UAC_DECLARE_TYPED_READER(range, cv_uac_range);
-#undef CV_UAC_DECLARE_TYPED_READER
+/* The typed readers, cv_uac_get_<name> for each type: cv_uac_read_option
+ * returning the value. */
+#define CV_UAC_VALUE_TYPE(code, constant, name, storage, display, family)                     \
+    cv_uac_value_##name cv_uac_get_##name(cv_uac_value_##name default_value,                  \
+                                          const std::int32_t *path, xmlNode *const *start,    \
+                                          const char *lookup, xmlNode **source,               \
+                                          cv_uac_warning **warnings, xmlNode ***alternates,   \
+                                          cv_btree *variables);
+#include "uac/cv_uac_value_types.def"
+#undef CV_UAC_VALUE_TYPE
 
 /* The shared empty string (a `char_ptr` element without text) and the
  * shared blank string (a `blankable_char_ptr` element present but empty).

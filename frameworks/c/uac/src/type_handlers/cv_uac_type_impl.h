@@ -76,6 +76,10 @@ enum class integer_width { i32, u32, i64, u64, bits32 };
 const char *read_integer(std::string_view text, integer_width width, bool semicolon_ends,
                          std::int64_t *value);
 
+/* "Lookup value not in list.  Acceptable values are:  " and the names of
+ * the pairs of `lookup`, in a buffer the next such message overwrites. */
+const char *lookup_refusal(const char *lookup);
+
 /* Writes a number as a list name when a pair names it, trying `printed`
  * and then `alternative` (may be null), else `printed`.  0 or 28677. */
 cv_status write_number(std::string_view pairs, const char *printed, const char *alternative,
@@ -84,28 +88,21 @@ cv_status write_number(std::string_view pairs, const char *printed, const char *
 /* Copies `text` escaped for XML ("copied" types), empty on failure. */
 cv_status copy_escaped(const char *text, char *output, std::size_t capacity);
 
-/* The integer types, one implementation with the type as parameter.  An
- * element's text and an override are read by the same rules: trimmed,
- * "CV_NULL" leaving the value as it is, names translated, a ";" ending the
- * number, the scale applied and the type's range checked. */
-enum class integer_type { lookup, int64, uint64, int32, uint32, octal32 };
-cv_status integer_read(integer_type type, xmlNode *element, const char *lookup, void *value,
-                       cv_uac_warning **warnings);
-/* The number `text` (trimmed) stands for, scaled: null with `*number` set,
- * or the reason. */
-const char *parse_integer(integer_type type, std::string_view text, const char *lookup,
+// The integer types (family `integer` of cv_uac_value_types.def) are one
+// implementation told by the type code; these parts of it serve the types
+// that build on them (`range` reads and writes its sides as `int64_t`).
+
+/* The number `text` (trimmed) stands for in type `code`, scaled: null with
+ * `*number` set, or the reason. */
+const char *parse_integer(std::int32_t code, std::string_view text, const char *lookup,
                           std::int64_t *number);
-/* Reads `text` into the integer of `type` at `value`; the name is for the
- * warning. */
-cv_status integer_read_text(integer_type type, std::string_view text, const char *name,
-                            const char *lookup, void *value, cv_uac_warning **warnings);
 /* Adds the integer types' warning for `text` refused with `reason`, quoting
  * the current value at `value`. */
-cv_status warn_integer(integer_type type, std::string_view text, const char *name,
+cv_status warn_integer(std::int32_t code, std::string_view text, const char *name,
                        const char *reason, const void *value, cv_uac_warning **warnings);
-cv_status integer_check(integer_type type, const char *text, const char *lookup,
-                        const char **message);
-cv_status integer_write(integer_type type, const void *value, char *output, std::size_t capacity,
+/* Writes the integer of type `code` at `value`: divided by the scale,
+ * named by the list when a pair names it.  0 or 28677. */
+cv_status integer_write(std::int32_t code, const void *value, char *output, std::size_t capacity,
                         const char *lookup);
 
 /* The rate syntax: null with `*value` set, or the reason with `*status`. */
@@ -162,33 +159,19 @@ cv_status check_translated(const char *text, const char *lookup, const char **me
 cv_status append_escaped(char *output, std::size_t capacity, std::size_t *cursor,
                          std::string_view text);
 
-// The operations of each type.
-#define CV_UAC_TYPE_OPERATIONS(prefix)                                                       \
-    cv_status prefix##_read(xmlNode *element, const char *lookup, void *value,               \
-                            cv_uac_warning **warnings, cv_btree *variables);                 \
-    cv_status prefix##_check(const char *text, const char *parameter, const char **message); \
-    cv_status prefix##_to_xml(const char *text, char *output, std::size_t capacity,          \
-                              const char *parameter);                                        \
-    cv_status prefix##_write(const void *value, char *output, std::size_t capacity,          \
-                             const char *lookup);                                            \
-    void prefix##_free(void *value, const void *default_value);
-CV_UAC_TYPE_OPERATIONS(lookup)
-CV_UAC_TYPE_OPERATIONS(boolean)
-CV_UAC_TYPE_OPERATIONS(int64)
-CV_UAC_TYPE_OPERATIONS(uint64)
-CV_UAC_TYPE_OPERATIONS(int32)
-CV_UAC_TYPE_OPERATIONS(uint32)
-CV_UAC_TYPE_OPERATIONS(octal32)
-CV_UAC_TYPE_OPERATIONS(double)
-CV_UAC_TYPE_OPERATIONS(time)
-CV_UAC_TYPE_OPERATIONS(bps)
-CV_UAC_TYPE_OPERATIONS(char_ptr)
-CV_UAC_TYPE_OPERATIONS(trimmed_char_ptr)
-CV_UAC_TYPE_OPERATIONS(blankable_char_ptr)
-CV_UAC_TYPE_OPERATIONS(cron)
-CV_UAC_TYPE_OPERATIONS(string_list)
-CV_UAC_TYPE_OPERATIONS(range)
-#undef CV_UAC_TYPE_OPERATIONS
+// The five operations of each type, <name>_read, _check, _to_xml, _write
+// and _free, declared for every row of cv_uac_value_types.def.
+#define CV_UAC_VALUE_TYPE(code, constant, name, storage, display, family)                  \
+    cv_status name##_read(xmlNode *element, const char *lookup, void *value,               \
+                          cv_uac_warning **warnings, cv_btree *variables);                 \
+    cv_status name##_check(const char *text, const char *parameter, const char **message); \
+    cv_status name##_to_xml(const char *text, char *output, std::size_t capacity,          \
+                            const char *parameter);                                        \
+    cv_status name##_write(const void *value, char *output, std::size_t capacity,          \
+                           const char *lookup);                                            \
+    void name##_free(void *value, const void *default_value);
+#include "uac/cv_uac_value_types.def"
+#undef CV_UAC_VALUE_TYPE
 
 /* A value of no owned memory needs no release. */
 void free_nothing(void *value, const void *default_value);

@@ -38,10 +38,10 @@ static cv_status parse_range(std::string_view text, const char *name, const char
             *value = open;
             return;
         }
-        const char *why = parse_integer(integer_type::int64, side_text, lookup, value);
+        const char *why = parse_integer(CV_UAC_TYPE_INT64, side_text, lookup, value);
         if (!why) return;
         if (reason && status == CV_OK) *reason = why;
-        status = warn_integer(integer_type::int64, trim(side_text), name, why, value, warnings);
+        status = warn_integer(CV_UAC_TYPE_INT64, trim(side_text), name, why, value, warnings);
     };
     side(low_text, kLowest, &parsed.low);
     side(high_text, kHighest, &parsed.high);
@@ -81,13 +81,13 @@ cv_status range_write(const void *value, char *output, std::size_t capacity, con
     output[0] = '\0';
     char side[CV_UAC_VALUE_TEXT_SIZE];
     if (range.low == range.high || !(range.low == kLowest && range.high != kHighest)) {
-        status = integer_write(integer_type::int64, &range.low, side, sizeof side, lookup);
+        status = integer_write(CV_UAC_TYPE_INT64, &range.low, side, sizeof side, lookup);
         if (status == CV_OK) status = cv_str_append(output, side, capacity, &cursor);
     }
     if (status == CV_OK && range.low != range.high) {
         status = cv_str_append(output, ":", capacity, &cursor);
         if (status == CV_OK && range.high != kHighest) {
-            status = integer_write(integer_type::int64, &range.high, side, sizeof side, lookup);
+            status = integer_write(CV_UAC_TYPE_INT64, &range.high, side, sizeof side, lookup);
             if (status == CV_OK) status = cv_str_append(output, side, capacity, &cursor);
         }
     }

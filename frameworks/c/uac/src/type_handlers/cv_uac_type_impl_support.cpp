@@ -1,12 +1,8 @@
 // Support shared by the value type handlers: element text, lookup lists,
-// the integer reader and writer that the six integer types share, escaping
-// of "copied" overrides and the shared strings.
+// escaping of "copied" overrides and the shared strings.
 //
 // A lookup list is never copied or parsed ahead: it is read as views each
-// time, a linear walk over a catalogue string of a few hundred bytes.  The
-// integer types are one implementation parameterised by the type; its
-// arithmetic checks every scaled product against the type's range, so a
-// scale never wraps a value silently.
+// time, a linear walk over a catalogue string of a few hundred bytes.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -45,182 +41,8 @@ bool for_each_pair(std::string_view pairs, Visit visit) {
     return false;
 }
 
-struct integer_traits {
-    integer_width width;
-    bool with_scale;
-    const char *default_format;  // the current value in the warning
-};
-
-integer_traits traits_of(integer_type type) {
-    switch (type) {
-        case integer_type::lookup:
-            return {integer_width::bits32, false, "%d"};
-        case integer_type::int64:
-            return {integer_width::i64, true, "%lld"};
-        case integer_type::uint64:
-            return {integer_width::u64, true, "%llu"};
-        case integer_type::int32:
-            return {integer_width::i32, true, "%d"};
-        case integer_type::uint32:
-            return {integer_width::u32, true, "%u"};
-        case integer_type::octal32:
-            return {integer_width::u32, true, "%d"};
-    }
-    return {integer_width::i64, true, "%lld"};
-}
-
-bool fits(integer_width width, std::int64_t value) {
-    switch (width) {
-        case integer_width::i32:
-            return value >= std::numeric_limits<std::int32_t>::min() &&
-                   value <= std::numeric_limits<std::int32_t>::max();
-        case integer_width::u32:
-            return value >= 0 && value <= std::numeric_limits<std::uint32_t>::max();
-        case integer_width::u64:
-            return value >= 0;
-        case integer_width::i64:
-            return true;
-        case integer_width::bits32:
-            return value >= std::numeric_limits<std::int32_t>::min() &&
-                   value <= std::numeric_limits<std::uint32_t>::max();
-    }
-    return false;
-}
-
-/* The number of `type` at `value` as a signed 64-bit integer. */
-std::int64_t load(integer_type type, const void *value) {
-    switch (type) {
-        case integer_type::lookup:
-        case integer_type::int32:
-            return *static_cast<const std::int32_t *>(value);
-        case integer_type::uint32:
-        case integer_type::octal32:
-            return *static_cast<const std::uint32_t *>(value);
-        case integer_type::int64:
-            return *static_cast<const std::int64_t *>(value);
-        case integer_type::uint64:
-            return static_cast<std::int64_t>(*static_cast<const std::uint64_t *>(value));
-    }
-    return 0;
-}
-
-void store(integer_type type, void *value, std::int64_t number) {
-    switch (type) {
-        case integer_type::lookup:
-            // A lookup keeps the low 32 bits of what it read.
-            *static_cast<std::int32_t *>(value) =
-                static_cast<std::int32_t>(static_cast<std::uint32_t>(number));
-            return;
-        case integer_type::int32:
-            *static_cast<std::int32_t *>(value) = static_cast<std::int32_t>(number);
-            return;
-        case integer_type::uint32:
-        case integer_type::octal32:
-            *static_cast<std::uint32_t *>(value) = static_cast<std::uint32_t>(number);
-            return;
-        case integer_type::int64:
-            *static_cast<std::int64_t *>(value) = number;
-            return;
-        case integer_type::uint64:
-            *static_cast<std::uint64_t *>(value) = static_cast<std::uint64_t>(number);
-            return;
-    }
-}
-
-/* The "current value" of the warning, in the type's format. */
-void format_current(integer_type type, const void *value, char *output, std::size_t capacity) {
-    const std::int64_t number = load(type, value);
-    switch (type) {
-        case integer_type::lookup:
-        case integer_type::int32:
-        case integer_type::octal32:
-            (void)cv_snprintf(
-                output, capacity, "%d",
-                static_cast<int>(static_cast<std::int32_t>(static_cast<std::uint32_t>(number))));
-            return;
-        case integer_type::uint32:
-            (void)cv_snprintf(output, capacity, "%u", static_cast<unsigned>(number));
-            return;
-        case integer_type::int64:
-            (void)cv_snprintf(output, capacity, "%lld", static_cast<long long>(number));
-            return;
-        case integer_type::uint64:
-            (void)cv_snprintf(
-                output, capacity, "%llu",
-                static_cast<unsigned long long>(*static_cast<const std::uint64_t *>(value)));
-            return;
-    }
-}
-
-unsigned digit_of(char c) {
-    if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
-    if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
-    if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
-    return 16;
-}
-
-/* Reads `text` as an unsigned 64-bit number in the reader's bases (for the
- * values of `u_int64_t` beyond the signed range); `*used` gets the bytes
- * read.  False when it is no number or does not fit. */
-bool read_unsigned(std::string_view text, std::uint64_t *value, std::size_t *used) {
-    std::size_t at = 0;
-    while (at < text.size() && is_space(text[at])) ++at;
-    unsigned base = 10;
-    if (text.substr(at, 2) == "0x" || text.substr(at, 2) == "0X") {
-        base = 16;
-        at += 2;
-    } else if (at + 1 < text.size() && text[at] == '0' && digit_of(text[at + 1]) < 10) {
-        base = 8;
-        at += 1;
-    } else if (at < text.size() && text[at] == '%') {
-        base = 2;
-        at += 1;
-    }
-    const std::size_t first = at;
-    std::uint64_t number = 0;
-    for (; at < text.size() && digit_of(text[at]) < base; ++at)
-        if (__builtin_mul_overflow(number, std::uint64_t{base}, &number) ||
-            __builtin_add_overflow(number, std::uint64_t{digit_of(text[at])}, &number))
-            return false;
-    if (at == first) return false;
-    *value = number;
-    *used = at;
-    return true;
-}
-
-/* Bytes of the octal reader's copy of a text with "0" put in front. */
-constexpr std::size_t kOctalTextSize = CV_UAC_VALUE_TEXT_SIZE;
-
-/* Reads `source` as octal, as the reader does with "0" put in front.  A
- * text that already starts with a zero digit is octal as it stands. */
-const char *read_octal(std::string_view source, std::int64_t *number) {
-    if (source.empty()) return kMalformedNumber;
-    if (!source.empty() && source[0] == '0' &&
-        (source.size() == 1 || (source[1] >= '0' && source[1] <= '9')))
-        return read_integer(source, integer_width::u32, true, number);
-    char prefixed[kOctalTextSize];
-    prefixed[0] = '0';
-    if (!copy_view(source, prefixed + 1, sizeof prefixed - 1)) return kMalformedNumber;
-    return read_integer(std::string_view(prefixed, source.size() + 1), integer_width::u32, true,
-                        number);
-}
-
+/* The `lookup` refusal message, overwritten by the next. */
 thread_local char lookup_message[CV_UAC_LOOKUP_MESSAGE_SIZE];
-
-/* "Lookup value not in list.  Acceptable values are:  " and the names. */
-const char *lookup_refusal(const char *lookup) {
-    std::size_t cursor = 0;
-    (void)cv_str_append(lookup_message, "Lookup value not in list.  Acceptable values are:  ",
-                        sizeof lookup_message, &cursor);
-    const std::size_t names_start = cursor;
-    for_each_pair(split_lookup(lookup, false).pairs, [&](std::string_view name, std::string_view) {
-        if (cursor > names_start)
-            (void)cv_str_append(lookup_message, ", ", sizeof lookup_message, &cursor);
-        return cv_str_to(lookup_message, name.data(), name.size(), sizeof lookup_message,
-                         &cursor) != CV_OK;
-    });
-    return lookup_message;
-}
 
 }  // namespace
 
@@ -315,33 +137,19 @@ bool find_pair_name(std::string_view pairs, std::string_view printed, char *outp
     });
 }
 
-const char *read_integer(std::string_view text, integer_width width, bool semicolon_ends,
-                         std::int64_t *value) {
-    // The number's digits never run past the view: a view ends at the
-    // text's end, at white space or at a separator.
-    if (text.empty()) return kMalformedNumber;
-    const char *end = text.data();
-    std::int64_t number = 0;
-    const cv_status status = cv_str_to_i64(text.data(), &number, &end);
-    // An unsigned 64-bit value beyond the signed range travels as its bit
-    // pattern; the caller reads it back as unsigned.
-    bool unsigned_pattern = false;
-    if (status == CV_E_BUFFER_TOO_SMALL) {
-        std::uint64_t big = 0;
-        std::size_t used = 0;
-        if (width != integer_width::u64 || !read_unsigned(text, &big, &used)) return kOutOfRange;
-        number = static_cast<std::int64_t>(big);
-        end = text.data() + used;
-        unsigned_pattern = true;
-    } else if (status != CV_OK) {
-        return kMalformedNumber;
-    }
-    std::string_view rest = text.substr(static_cast<std::size_t>(end - text.data()));
-    while (!rest.empty() && is_space(rest.front())) rest.remove_prefix(1);
-    if (!rest.empty() && !(semicolon_ends && rest.front() == ';')) return kTrailingCharacters;
-    if (!unsigned_pattern && !fits(width, number)) return kOutOfRange;
-    *value = number;
-    return nullptr;
+/* "Lookup value not in list.  Acceptable values are:  " and the names. */
+const char *lookup_refusal(const char *lookup) {
+    std::size_t cursor = 0;
+    (void)cv_str_append(lookup_message, "Lookup value not in list.  Acceptable values are:  ",
+                        sizeof lookup_message, &cursor);
+    const std::size_t names_start = cursor;
+    for_each_pair(split_lookup(lookup, false).pairs, [&](std::string_view name, std::string_view) {
+        if (cursor > names_start)
+            (void)cv_str_append(lookup_message, ", ", sizeof lookup_message, &cursor);
+        return cv_str_to(lookup_message, name.data(), name.size(), sizeof lookup_message,
+                         &cursor) != CV_OK;
+    });
+    return lookup_message;
 }
 
 cv_status write_number(std::string_view pairs, const char *printed, const char *alternative,
@@ -376,127 +184,6 @@ cv_status append_escaped(char *output, std::size_t capacity, std::size_t *cursor
     }
     *cursor = at + std::strlen(output + at);
     return CV_OK;
-}
-
-const char *parse_integer(integer_type type, std::string_view text, const char *lookup,
-                          std::int64_t *number) {
-    const integer_traits traits = traits_of(type);
-    const lookup_list list = split_lookup(lookup, traits.with_scale);
-    const std::string_view source = translate(trim(text), list.pairs);
-    std::int64_t read = 0;
-    const char *reason = type == integer_type::octal32
-                             ? read_octal(source, &read)
-                             : read_integer(source, traits.width, true, &read);
-    if (reason) return reason;
-    if (traits.with_scale && traits.width == integer_width::u64) {
-        std::uint64_t scaled = 0;
-        if (__builtin_mul_overflow(static_cast<std::uint64_t>(read),
-                                   static_cast<std::uint64_t>(integer_scale(list)), &scaled))
-            return kOutOfRange;
-        read = static_cast<std::int64_t>(scaled);
-    } else if (traits.with_scale) {
-        std::int64_t scaled = 0;
-        if (__builtin_mul_overflow(read, integer_scale(list), &scaled) ||
-            !fits(traits.width, scaled))
-            return kOutOfRange;
-        read = scaled;
-    }
-    *number = read;
-    return nullptr;
-}
-
-cv_status warn_integer(integer_type type, std::string_view text, const char *name,
-                       const char *reason, const void *value, cv_uac_warning **warnings) {
-    char current[32];
-    format_current(type, value, current, sizeof current);
-    add_warning(warnings, CV_E_UAC_PARSE,
-                "Invalid value passed to %s: \"%.*s\" (%s).  Using default of %s instead", name,
-                static_cast<int>(text.size()), text.data(), reason, current);
-    return CV_E_UAC_PARSE;
-}
-
-cv_status integer_read_text(integer_type type, std::string_view text, const char *name,
-                            const char *lookup, void *value, cv_uac_warning **warnings) {
-    text = trim(text);
-    if (is_null_marker(text)) return CV_OK;
-    std::int64_t number = 0;
-    if (const char *reason = parse_integer(type, text, lookup, &number))
-        return warn_integer(type, text, name, reason, value, warnings);
-    store(type, value, number);
-    return CV_OK;
-}
-
-cv_status integer_read(integer_type type, xmlNode *element, const char *lookup, void *value,
-                       cv_uac_warning **warnings) {
-    if (!element || !value) return CV_E_INVALID;
-    return integer_read_text(type, trimmed_element_text(element), element_name(element), lookup,
-                             value, warnings);
-}
-
-cv_status integer_check(integer_type type, const char *text, const char *lookup,
-                        const char **message) {
-    if (message) *message = nullptr;
-    if (!text) return CV_E_INVALID;
-    // Checked exactly as the reader will read it, names and scale included,
-    // so that a text passes here only when it sets the value.
-    const std::string_view trimmed = trim(text);
-    if (is_null_marker(trimmed)) return CV_OK;
-    if (type == integer_type::octal32 && trimmed.empty()) {
-        if (message) *message = "Empty string";
-        return CV_E_INVALID;
-    }
-    std::int64_t number = 0;
-    const char *reason = parse_integer(type, trimmed, lookup, &number);
-    // A lookup takes a name of its list or a number: say which names.
-    if (reason && type == integer_type::lookup) reason = lookup_refusal(lookup);
-    if (!reason) return CV_OK;
-    if (message) *message = reason;
-    return CV_E_INVALID;
-}
-
-cv_status integer_write(integer_type type, const void *value, char *output, std::size_t capacity,
-                        const char *lookup) {
-    if (!value || !output || capacity == 0) return CV_E_INVALID;
-    const integer_traits traits = traits_of(type);
-    const lookup_list list = split_lookup(lookup, traits.with_scale);
-    const std::int64_t scale = traits.with_scale ? integer_scale(list) : 1;
-    char printed[32];
-    char alternative[32];
-    switch (type) {
-        case integer_type::lookup:
-        case integer_type::int32:
-        case integer_type::int64: {
-            const std::int64_t number = load(type, value) / scale;
-            (void)cv_snprintf(printed, sizeof printed, "%lld", static_cast<long long>(number));
-            // A lookup's list may name a value by its 32-bit pattern.
-            const unsigned long long pattern =
-                type == integer_type::lookup
-                    ? static_cast<std::uint32_t>(number)
-                    : static_cast<unsigned long long>(number);
-            (void)cv_snprintf(alternative, sizeof alternative, "0x%llX", pattern);
-            break;
-        }
-        case integer_type::uint32:
-        case integer_type::uint64: {
-            const std::uint64_t number =
-                (type == integer_type::uint64 ? *static_cast<const std::uint64_t *>(value)
-                                              : *static_cast<const std::uint32_t *>(value)) /
-                static_cast<std::uint64_t>(scale);
-            (void)cv_snprintf(printed, sizeof printed, "%llu",
-                              static_cast<unsigned long long>(number));
-            (void)cv_snprintf(alternative, sizeof alternative, "0x%llX",
-                              static_cast<unsigned long long>(number));
-            break;
-        }
-        case integer_type::octal32: {
-            const std::uint64_t number =
-                *static_cast<const std::uint32_t *>(value) / static_cast<std::uint64_t>(scale);
-            (void)cv_snprintf(printed, sizeof printed, "%03llo",
-                              static_cast<unsigned long long>(number));
-            return write_number(list.pairs, printed, nullptr, output, capacity);
-        }
-    }
-    return write_number(list.pairs, printed, alternative, output, capacity);
 }
 
 bool lookup_selects_power2(const char *lookup) {

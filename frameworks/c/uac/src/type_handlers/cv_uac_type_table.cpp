@@ -3,11 +3,18 @@
 // override is parsed, and the typed readers that find an option's element
 // and read it.
 //
-// The table is indexed by the type code itself; a code outside it is status
-// 22 wherever a type is dispatched, so no operation ever runs through a
-// stray pointer.
+// The table and the typed readers are generated from the rows of
+// cv_uac_value_types.def.  The table is indexed by the type code itself; a
+// code outside it is status 22 wherever a type is dispatched, so no
+// operation ever runs through a stray pointer.
+//
+// An override text is parsed as a fragment: the type turns it into XML,
+// which is wrapped in a CONF element, loaded and decorated, and the type
+// reads it from that element as it reads any element of a configuration.
 #include <cstddef>
 #include <cstring>
+#include <iterator>
+#include <string_view>
 
 #include "cv_uac_type_impl.h"
 #include "cvplatform/cv_log.h"
@@ -28,36 +35,14 @@ constexpr std::size_t kConfWrapperSize = sizeof "<CONF></CONF>" - 1;
 /* The most a written value may take: far beyond any configuration. */
 constexpr std::size_t kMostWrittenValue = std::size_t{1} << 30;
 
-#define CV_UAC_TYPE_ROW(code, name, display, storage, prefix)                                 \
-    {                                                                                         \
-        code, name, display, sizeof(storage), prefix##_read, prefix##_check, prefix##_to_xml, \
-            prefix##_write, prefix##_free                                                     \
-    }
-
-constexpr cv_uac_type_descriptor kTypes[CV_UAC_TYPE_COUNT] = {
-    CV_UAC_TYPE_ROW(CV_UAC_TYPE_LOOKUP, "lookup", "Lookup", std::int32_t, lookup),
-    CV_UAC_TYPE_ROW(CV_UAC_TYPE_BOOLEAN, "boolean", "Boolean", std::int32_t, boolean),
-    CV_UAC_TYPE_ROW(CV_UAC_TYPE_INT64, "int64_t", "64 bit signed int", std::int64_t, int64),
-    CV_UAC_TYPE_ROW(CV_UAC_TYPE_UINT64, "u_int64_t", "64 bit unsigned int", std::uint64_t, uint64),
-    CV_UAC_TYPE_ROW(CV_UAC_TYPE_INT32, "int32_t", "32 bit signed int", std::int32_t, int32),
-    CV_UAC_TYPE_ROW(CV_UAC_TYPE_UINT32, "u_int32_t", "32 bit unsigned int", std::uint32_t, uint32),
-    CV_UAC_TYPE_ROW(CV_UAC_TYPE_OCTAL32, "octal_32", "32 bit octal value", std::uint32_t, octal32),
-    CV_UAC_TYPE_ROW(CV_UAC_TYPE_DOUBLE, "double", "Double precision float", double, double),
-    CV_UAC_TYPE_ROW(CV_UAC_TYPE_TIME, "time", "Time value (01:00:00 for instance)", cv_uac_time,
-                    time),
-    CV_UAC_TYPE_ROW(CV_UAC_TYPE_BPS, "bps", "Bits per second (100K for instance)", std::uint64_t,
-                    bps),
-    CV_UAC_TYPE_ROW(CV_UAC_TYPE_CHAR_PTR, "char_ptr", "Character string", char *, char_ptr),
-    CV_UAC_TYPE_ROW(CV_UAC_TYPE_TRIMMED_CHAR_PTR, "trimmed_char_ptr", "Character string", char *,
-                    trimmed_char_ptr),
-    CV_UAC_TYPE_ROW(CV_UAC_TYPE_BLANKABLE_CHAR_PTR, "blankable_char_ptr", "Character string",
-                    char *, blankable_char_ptr),
-    CV_UAC_TYPE_ROW(CV_UAC_TYPE_CRON, "cron", "Cron entry", cv_uac_cron *, cron),
-    CV_UAC_TYPE_ROW(CV_UAC_TYPE_STRING_LIST, "string_list", "Set of string values", char *,
-                    string_list),
-    CV_UAC_TYPE_ROW(CV_UAC_TYPE_RANGE, "range", "Range of values", cv_uac_range, range),
+constexpr cv_uac_type_descriptor kTypes[] = {
+#define CV_UAC_VALUE_TYPE(code, constant, name, storage, display, family)                  \
+    {code,          #name,        display,    sizeof(storage), name##_read, name##_check, \
+     name##_to_xml, name##_write, name##_free},
+#include "uac/cv_uac_value_types.def"
+#undef CV_UAC_VALUE_TYPE
 };
-#undef CV_UAC_TYPE_ROW
+static_assert(std::size(kTypes) == CV_UAC_TYPE_COUNT);
 
 constexpr bool table_is_indexed_by_code() {
     for (std::int32_t code = 0; code < CV_UAC_TYPE_COUNT; ++code)
@@ -65,14 +50,6 @@ constexpr bool table_is_indexed_by_code() {
     return true;
 }
 static_assert(table_is_indexed_by_code(), "type descriptors must be listed in code order");
-
-constexpr std::size_t largest_value() {
-    std::size_t largest = 0;
-    for (const cv_uac_type_descriptor &type : kTypes)
-        if (type.value_size > largest) largest = type.value_size;
-    return largest;
-}
-constexpr std::size_t kLargestValue = largest_value();
 
 /* The first match of `path` and, when wanted, all matches up to the
  * alternates limit. */
@@ -107,6 +84,61 @@ xmlNode *first_with_alternates(xmlNode *const *start, const std::int32_t *path,
     }
     return first;
 }
+
+/* An override's XML content parsed as a fragment: wrapped as
+ * "<CONF>content</CONF>", loaded as a string without version, and decorated
+ * in a heap of its own, so that a type reads it from the CONF element as it
+ * reads any element.  The decoration, the heap and the document go with the
+ * fragment, whichever step it reached. */
+class xml_fragment {
+  public:
+    /* The step a parse failed at. */
+    enum class step { none, wrap, load, root, heap, decorate };
+
+    xml_fragment() = default;
+    xml_fragment(const xml_fragment &) = delete;
+    xml_fragment &operator=(const xml_fragment &) = delete;
+    ~xml_fragment() {
+        if (decorated_) (void)parse_xml_undecorate_tree(root_);
+        if (heap_) (void)cv_uac_heap_release(&heap_);
+        if (document_) parse_xml_free_document(document_);
+    }
+
+    /* 0 with root() the CONF element.  Else `*failed` names the step:
+     * `wrap` 28677 (content of CV_UAC_VALUE_TEXT_SIZE bytes or more), `load`
+     * 22 (the text breaks XML), `root` 28687, `heap` or `decorate` with
+     * their status. */
+    cv_status parse(std::string_view content, step *failed) {
+        char wrapped[CV_UAC_VALUE_TEXT_SIZE + kConfWrapperSize];
+        *failed = step::wrap;
+        if (content.size() >= CV_UAC_VALUE_TEXT_SIZE) return CV_E_BUFFER_SPACE;
+        (void)cv_snprintf(wrapped, sizeof wrapped, "<CONF>%.*s</CONF>",
+                          static_cast<int>(content.size()), content.data());
+        *failed = step::load;
+        document_ = parse_xml_load_string(wrapped);
+        if (!document_) return CV_E_INVALID;
+        *failed = step::root;
+        root_ = parse_xml_get_root(document_);
+        if (!root_) return CV_E_INVALID_USER_NAME;
+        *failed = step::heap;
+        if (cv_status status = cv_uac_heap_create(&heap_, nullptr, nullptr); status != CV_OK)
+            return status;
+        *failed = step::decorate;
+        if (cv_status status = parse_xml_decorate_tree(root_, nullptr, heap_); status != CV_OK)
+            return status;
+        decorated_ = true;
+        *failed = step::none;
+        return CV_OK;
+    }
+
+    xmlNode *root() const { return root_; }
+
+  private:
+    xmlDoc *document_ = nullptr;
+    xmlNode *root_ = nullptr;
+    cv_uac_heap *heap_ = nullptr;
+    bool decorated_ = false;
+};
 
 }  // namespace
 
@@ -195,52 +227,40 @@ cv_status cv_uac_type_parse_text(std::int32_t code, const char *text, const char
             add_warning(warnings, status, kNoXmlFormat, text);
         return status;
     }
-    char wrapped[CV_UAC_VALUE_TEXT_SIZE + kConfWrapperSize];
-    (void)cv_snprintf(wrapped, sizeof wrapped, "<CONF>%s</CONF>", content);
 
-    xmlDoc *document = parse_xml_load_string(wrapped);
-    if (!document) {
-        add_warning(warnings, CV_E_INVALID, kBreaksXmlFormat, text);
-        return CV_E_INVALID;
+    xml_fragment fragment;
+    xml_fragment::step failed = xml_fragment::step::none;
+    if (cv_status status = fragment.parse(content, &failed); status != CV_OK) {
+        if (failed == xml_fragment::step::wrap)
+            add_warning(warnings, status, nullptr);
+        else if (failed == xml_fragment::step::load)
+            add_warning(warnings, status, kBreaksXmlFormat, text);
+        else if (failed == xml_fragment::step::decorate)
+            add_warning(warnings, status, "Unable to decorate XML tree");
+        return status;
     }
-    xmlNode *root = parse_xml_get_root(document);
-    if (!root) {
-        parse_xml_free_document(document);
-        return CV_E_INVALID_USER_NAME;
-    }
-    cv_uac_heap *heap = nullptr;
-    cv_status status = cv_uac_heap_create(&heap, nullptr, nullptr);
-    if (status == CV_OK) {
-        status = parse_xml_decorate_tree(root, nullptr, heap);
-        if (status != CV_OK) add_warning(warnings, status, "Unable to decorate XML tree");
-    }
-    if (status == CV_OK) {
-        // The value is read into a scratch copy, and the reader's warnings
-        // are gathered apart, so that only this read decides the outcome
-        // whatever the caller's list held.
-        alignas(std::max_align_t) unsigned char scratch[kLargestValue];
-        std::memcpy(scratch, value, type->value_size);
-        cv_uac_warning *found = nullptr;
-        status = type->read(root, lookup, scratch, &found, nullptr);
-        if (found) status = found->status;
-        if (status == CV_OK)
-            std::memcpy(value, scratch, type->value_size);
-        else
-            type->free(scratch, value);
-        if (found) {
-            cv_uac_warning *last = found;
-            while (last->next) last = last->next;
-            if (warnings) {
-                last->next = *warnings;
-                *warnings = found;
-            } else {
-                cv_uac_free_warnings(&found);
-            }
+    // The value is read into a scratch copy, and the reader's warnings are
+    // gathered apart, so that only this read decides the outcome whatever
+    // the caller's list held.
+    cv_uac_any_value scratch;
+    std::memcpy(&scratch, value, type->value_size);
+    cv_uac_warning *found = nullptr;
+    cv_status status = type->read(fragment.root(), lookup, &scratch, &found, nullptr);
+    if (found) status = found->status;
+    if (status == CV_OK)
+        std::memcpy(value, &scratch, type->value_size);
+    else
+        type->free(&scratch, value);
+    if (found) {
+        cv_uac_warning *last = found;
+        while (last->next) last = last->next;
+        if (warnings) {
+            last->next = *warnings;
+            *warnings = found;
+        } else {
+            cv_uac_free_warnings(&found);
         }
-        (void)parse_xml_undecorate_tree(root);
     }
-    (void)cv_uac_heap_release(&heap);
-    parse_xml_free_document(document);
     return status;
 }
 
@@ -262,30 +282,16 @@ cv_status cv_uac_read_option(std::int32_t code, const void *default_value, void 
     return type->read(element, lookup, value, warnings, variables);
 }
 
-#define CV_UAC_DEFINE_TYPED_READER(type_name, value_type, code)                                    \
-    value_type cv_uac_get_##type_name(value_type default_value, const std::int32_t *path,          \
-                                      xmlNode *const *start, const char *lookup, xmlNode **source, \
-                                      cv_uac_warning **warnings, xmlNode ***alternates,            \
-                                      cv_btree *variables) {                                       \
-        value_type value = default_value;                                                          \
-        (void)cv_uac_read_option(code, &default_value, &value, path, start, lookup, source,        \
-                                 warnings, alternates, variables);                                 \
-        return value;                                                                              \
+#define CV_UAC_VALUE_TYPE(code, constant, name, storage, display, family)                   \
+    cv_uac_value_##name cv_uac_get_##name(cv_uac_value_##name default_value,                \
+                                          const std::int32_t *path, xmlNode *const *start,  \
+                                          const char *lookup, xmlNode **source,             \
+                                          cv_uac_warning **warnings, xmlNode ***alternates, \
+                                          cv_btree *variables) {                            \
+        cv_uac_value_##name value = default_value;                                          \
+        (void)cv_uac_read_option(code, &default_value, &value, path, start, lookup, source, \
+                                 warnings, alternates, variables);                          \
+        return value;                                                                       \
     }
-CV_UAC_DEFINE_TYPED_READER(lookup, std::int32_t, CV_UAC_TYPE_LOOKUP)
-CV_UAC_DEFINE_TYPED_READER(boolean, std::int32_t, CV_UAC_TYPE_BOOLEAN)
-CV_UAC_DEFINE_TYPED_READER(int64_t, std::int64_t, CV_UAC_TYPE_INT64)
-CV_UAC_DEFINE_TYPED_READER(u_int64_t, std::uint64_t, CV_UAC_TYPE_UINT64)
-CV_UAC_DEFINE_TYPED_READER(int32_t, std::int32_t, CV_UAC_TYPE_INT32)
-CV_UAC_DEFINE_TYPED_READER(u_int32_t, std::uint32_t, CV_UAC_TYPE_UINT32)
-CV_UAC_DEFINE_TYPED_READER(octal_32, std::uint32_t, CV_UAC_TYPE_OCTAL32)
-CV_UAC_DEFINE_TYPED_READER(double, double, CV_UAC_TYPE_DOUBLE)
-CV_UAC_DEFINE_TYPED_READER(time, cv_uac_time, CV_UAC_TYPE_TIME)
-CV_UAC_DEFINE_TYPED_READER(bps, std::uint64_t, CV_UAC_TYPE_BPS)
-CV_UAC_DEFINE_TYPED_READER(char_ptr, char *, CV_UAC_TYPE_CHAR_PTR)
-CV_UAC_DEFINE_TYPED_READER(trimmed_char_ptr, char *, CV_UAC_TYPE_TRIMMED_CHAR_PTR)
-CV_UAC_DEFINE_TYPED_READER(blankable_char_ptr, char *, CV_UAC_TYPE_BLANKABLE_CHAR_PTR)
-CV_UAC_DEFINE_TYPED_READER(cron, cv_uac_cron *, CV_UAC_TYPE_CRON)
-CV_UAC_DEFINE_TYPED_READER(string_list, char *, CV_UAC_TYPE_STRING_LIST)
-CV_UAC_DEFINE_TYPED_READER(range, cv_uac_range, CV_UAC_TYPE_RANGE)
-#undef CV_UAC_DEFINE_TYPED_READER
+#include "uac/cv_uac_value_types.def"
+#undef CV_UAC_VALUE_TYPE
