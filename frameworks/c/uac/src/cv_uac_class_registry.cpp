@@ -15,9 +15,7 @@ namespace {
 const cv_uac_class_entry kClasses[] = {
     CV_UAC_REGISTER(trunk),
     CV_UAC_REGISTER(logging),
-#ifdef CV_UAC_HAVE_USER_CLASS
     CV_UAC_REGISTER(user),
-#endif
 };
 
 #undef CV_UAC_REGISTER
