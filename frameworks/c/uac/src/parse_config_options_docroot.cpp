@@ -195,7 +195,7 @@ int cv_uac_docroot_canonicalize(char *path, std::size_t size) {
         text.substr(prefix, query == std::string_view::npos ? std::string_view::npos
                                                             : query - prefix);
     const std::string_view tail_text =
-        query == std::string_view::npos ? std::string_view() : text.substr(query);
+        text.substr(query == std::string_view::npos ? text.size() : query);
     if (rest_text.size() >= sizeof rest || tail_text.size() >= sizeof tail) {
         path[0] = '\0';
         return -1;
