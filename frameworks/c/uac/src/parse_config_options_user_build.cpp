@@ -21,10 +21,10 @@
 #include "cvplatform/cv_containers.h"
 #include "cvplatform/cv_log.h"
 #include "cvplatform/cv_str.h"
+#include "parse_config_options_internal.h"
 #include "type_handlers/cv_uac_type_impl.h"
 #include "uac/cv_uac_classes.h"
 #include "uac/cv_uac_docroot.h"
-#include "parse_config_options_internal.h"
 #include "uac/cv_uac_user.h"
 #include "uac/cv_uac_user_context.h"
 
@@ -39,14 +39,15 @@ constexpr std::size_t kVariableDefinitionMax = 1022;
 /* Bytes of the label put in front of a carried-over finding. */
 constexpr std::size_t kLabelSize = 32;
 
-/* The name, realm and owner used when none is known. */
+/* The user name and realm when none is known, and how a finding names a
+ * user without a `name`. */
 constexpr const char *kUnknown = "Unknown";
 constexpr const char *kNameless = "nameless";
 
-/* Key lengths of the token encryption types, and the value that turns
- * token encryption off. */
-constexpr std::int32_t kTokenTypes[] = {-1, 16, 24, 32};
+/* The value of token_encryption_type that turns token encryption off, and
+ * every value it may take: off or a key length in bytes. */
 constexpr std::int32_t kTokenEncryptionOff = -1;
+constexpr std::int32_t kTokenTypes[] = {kTokenEncryptionOff, 16, 24, 32};
 
 /* token_filename_hash value of md5. */
 constexpr std::int32_t kFilenameHashMd5 = 2;

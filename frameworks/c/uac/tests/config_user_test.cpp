@@ -194,6 +194,9 @@ TEST(user_duplicate, a_text_beyond_the_scratch_size_is_copied_whole) {
 }
 
 TEST(user_release, lets_go_of_the_attached_trunks_and_logging) {
+    // The defaults object, and what its build step attached, live for the
+    // process: build them before counting.
+    ASSERT_NE(cv_uac_user_defaults(), nullptr);
     const std::int32_t before = cv_uac_config_object_count();
     {
         user_conf conf("<user><name>alice</name></user>");

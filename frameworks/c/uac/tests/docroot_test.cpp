@@ -87,16 +87,6 @@ TEST(DocrootList, RootByAnySpellingSilencesTheWarning) {
     }
 }
 
-TEST(DocrootList, NoDocrootNoListNoWarning) {
-    docroot_conf conf("");
-    cv_uac_docroot *head = reinterpret_cast<cv_uac_docroot *>(0x1);
-    EXPECT_EQ(cv_uac_get_docroots(conf.conf.start, nullptr, nullptr, &head), 0u);
-    EXPECT_EQ(head, nullptr);
-    EXPECT_EQ(cv_uac_get_docroots(nullptr, nullptr, nullptr, &head), 0u);
-    EXPECT_EQ(head, nullptr);
-    EXPECT_EQ(cv_uac_get_docroots(nullptr, nullptr, nullptr, nullptr), 22u);
-}
-
 TEST(DocrootList, ReleasingTheHeadReleasesTheList) {
     const std::int32_t before = cv_uac_config_object_count();
     {
@@ -185,30 +175,6 @@ TEST(DocrootPostProcessing, RestrictionsAreLowerCased) {
     held<cv_uac_docroot> head(conf.build());
     ASSERT_NE(head.object, nullptr);
     EXPECT_EQ(items_of(head->file_restriction), (std::vector<std::string>{"*.txt", "data/*.log"}));
-}
-
-TEST(DocrootPostProcessing, PermissionsAndDefaults) {
-    docroot_conf conf(path_element("/r", "/", "<dir_allowed>false</dir_allowed>") +
-                      path_element("/s", "/s"));
-    held<cv_uac_docroot> head(conf.build());
-    ASSERT_NE(head.object, nullptr);
-    ASSERT_NE(head->next, nullptr);
-    const cv_uac_docroot *second = head.object;  // "/s" is longer than "/"
-    const cv_uac_docroot *root = head->next;
-    EXPECT_EQ(root->dir_allowed, 0);
-    EXPECT_EQ(second->dir_allowed, 1);
-    EXPECT_EQ(second->read_allowed, 1);
-    EXPECT_EQ(second->write_allowed, 1);
-    EXPECT_EQ(second->reporting_allowed, 1);
-    EXPECT_EQ(second->filter_scope, CV_UAC_DOCROOT_FILTER_STRING);
-    EXPECT_EQ(second->file_restriction, nullptr);
-}
-
-TEST(DocrootPostProcessing, PosixAcceptsAnAbsoluteRealPath) {
-    docroot_conf conf(path_element("/srv/data", "/"));
-    held<cv_uac_docroot> head(conf.build());
-    ASSERT_NE(head.object, nullptr);
-    EXPECT_EQ(texts_of(head->object.warnings), std::vector<std::string>{});
 }
 
 TEST(DocrootPathRules, LeadingSlashRefusedOnlyByWindows) {
