@@ -210,13 +210,17 @@ TEST(user_duplicate, a_text_beyond_the_scratch_size_is_copied_whole) {
 }
 
 TEST(user_release, lets_go_of_the_attached_trunks_and_logging) {
+    // The defaults object, and what its build step attached, live for the
+    // process: build them before counting.
+    ASSERT_NE(cv_uac_user_defaults(), nullptr);
     const std::int32_t before = cv_uac_config_object_count();
     {
         user_conf conf("<user><name>alice</name></user>");
         held<cv_uac_user> user = conf.load();
-        ASSERT_EQ(cv_uac_get_trunk(nullptr, 1, &user->in_trunk), 0u);
-        ASSERT_EQ(cv_uac_get_trunk(nullptr, 2, &user->out_trunk), 0u);
-        ASSERT_EQ(cv_uac_get_logging(nullptr, "cvcp", nullptr, nullptr, &user->logging), 0u);
+        // The build step attached both trunks and the logging object.
+        ASSERT_NE(user->in_trunk, nullptr);
+        ASSERT_NE(user->out_trunk, nullptr);
+        ASSERT_NE(user->logging, nullptr);
         EXPECT_EQ(cv_uac_config_object_count(), before + 4);
     }
     EXPECT_EQ(cv_uac_config_object_count(), before);
