@@ -5,6 +5,7 @@
 
 #include "uac/cv_uac_class_registry.h"
 #include "uac/cv_uac_classes.h"
+#include "uac/cv_uac_docroot.h"
 #include "uac/cv_uac_user.h"
 
 namespace {
@@ -18,6 +19,7 @@ const cv_uac_class_entry kClasses[] = {
     CV_UAC_REGISTER(trunk),
     CV_UAC_REGISTER(logging),
     CV_UAC_REGISTER(user),
+    CV_UAC_REGISTER(docroot),
 };
 
 #undef CV_UAC_REGISTER

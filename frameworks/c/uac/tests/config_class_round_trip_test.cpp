@@ -129,6 +129,10 @@ TEST(class_registry, names_each_class_once_with_its_descriptor_and_count) {
     }
     EXPECT_EQ(cv_uac_registered_class("trunk")->option_count, 15u);
     EXPECT_EQ(cv_uac_registered_class("logging")->option_count, 4u);
+    ASSERT_NE(cv_uac_registered_class("user"), nullptr);
+    EXPECT_EQ(cv_uac_registered_class("user")->option_count, 172u);
+    ASSERT_NE(cv_uac_registered_class("docroot"), nullptr);
+    EXPECT_EQ(cv_uac_registered_class("docroot")->option_count, 10u);
     EXPECT_EQ(cv_uac_registered_class("base"), nullptr);
     EXPECT_EQ(cv_uac_registered_class(nullptr), nullptr);
 }
