@@ -36,16 +36,6 @@ constexpr const char *kIndexFormat =
     "Option index %d is too high for a %s.  Can't be greater than %zu.";
 constexpr const char *kRejectedFormat = "Override rejected.  %s is the current value for %s.";
 
-/* Room for a value of any type. */
-union any_value {
-    std::int32_t i32;
-    std::int64_t i64;
-    double real;
-    cv_uac_time time;
-    cv_uac_range range;
-    void *pointer;
-};
-
 std::recursive_mutex &setup_mutex() {
     static std::recursive_mutex mutex;
     return mutex;
@@ -329,7 +319,7 @@ cv_status base_check_override_by_name(cv_uac_config_object *object, const char *
     // fit or does not load is refused here too, with the reason.
     const cv_uac_generic_entry *entry = entry_by_name(object, name, nullptr);
     if (!entry || !entry->default_value) return CV_E_INVALID;
-    any_value scratch;
+    cv_uac_any_value scratch;
     std::memcpy(&scratch, entry->default_value, value_size(entry->type));
     cv_uac_warning *found = nullptr;
     cv_status status = cv_uac_type_parse_text(entry->type, text, entry->lookup, &scratch, &found);
@@ -401,7 +391,7 @@ cv_status base_on_change(cv_uac_config_object *) { return CV_OK; }
  * default) as the type parses an override: converted to XML by the type,
  * then read from "<CONF>xml</CONF>". */
 cv_status read_override(const cv_uac_generic_entry &entry, const char *text,
-                        cv_uac_warning **warnings, any_value *value) {
+                        cv_uac_warning **warnings, cv_uac_any_value *value) {
     std::memcpy(value, entry.default_value, value_size(entry.type));
     return cv_uac_type_parse_text(entry.type, text, entry.lookup, value, warnings);
 }
@@ -475,7 +465,7 @@ cv_status set_entry(cv_uac_config_object *object, cv_uac_generic_entry *entry, c
         (void)cv_uac_type_free(entry->type, entry->value, entry->default_value);
         (void)cv_uac_type_restore_default(entry->type, entry->value, entry->default_value);
     } else {
-        any_value parsed;
+        cv_uac_any_value parsed;
         if (cv_status status = read_override(*entry, text, warnings, &parsed); status != CV_OK) {
             (void)cv_uac_type_free(entry->type, &parsed, entry->default_value);
             return status;

@@ -19,6 +19,7 @@
 
 #include "cvplatform/cv_str.h"
 #include "parse_config_options_internal.h"
+#include "uac/cv_uac_class_registry.h"
 #include "uac/cv_uac_memory_heap.h"
 
 namespace {
@@ -327,34 +328,11 @@ cv_status base_duplicate(cv_uac_config_object *object, cv_uac_config_object **co
         status != CV_OK)
         return status;
 
-    constexpr std::string_view kOpen = "<CONF version=\"2\">";
-    constexpr std::string_view kClose = "</CONF>";
-    const std::size_t needed = kOpen.size() + std::strlen(xml) + kClose.size() + 1;
-    // The text is never cut: a larger object gets a larger buffer.
-    const std::size_t size =
-        needed > CV_UAC_DUPLICATE_BUFFER_SIZE ? needed : CV_UAC_DUPLICATE_BUFFER_SIZE;
-    auto *wrapped = static_cast<char *>(CV_UAC_MALLOC(size, "_duplicate"));
-    if (!wrapped) {
-        cv_uac_free(xml);
-        return CV_E_NO_MEMORY;
-    }
-    std::size_t cursor = 0;
-    cv_status status = cv_str_append_many(wrapped, size, &cursor, kOpen.data(), xml, kClose.data(),
-                                          static_cast<const char *>(nullptr));
+    // The copy is read back from the text as a configuration of its own,
+    // which it keeps; the wrapping never cuts the text.
+    const cv_status status = cv_uac_config_from_fragment(cls, xml, copy);
     cv_uac_free(xml);
-    cv_uac_conf_set *set =
-        status == CV_OK ? cv_uac_load_conf_file(wrapped, CV_UAC_LOAD_NO_CONF_D) : nullptr;
-    cv_uac_free(wrapped);
-    if (!set) return status != CV_OK ? status : CV_E_XML_PARSE;
-
-    const cv_uac_load_request request{set, set->roots, nullptr, nullptr, 0};
-    status = cv_uac_config_load(cls, &request, copy);
-    if (status != CV_OK) {
-        (void)cv_uac_release_conf_file_set(set);
-        return status;
-    }
-    (*copy)->own_set = set;
-    return CV_OK;
+    return status;
 }
 
 }  // namespace cv_uac_config_impl

@@ -63,9 +63,6 @@ inline constexpr const char *CV_UAC_OVERRIDE_FITNESS = "2147483647";
 inline constexpr std::uint32_t CV_UAC_CONF_D_FOLDER_MODE = 0775;
 inline constexpr std::uint32_t CV_UAC_CONF_D_FILE_MODE = 0644;
 
-/* Smallest scratch buffer of a duplicate's wrapped XML text. */
-inline constexpr std::size_t CV_UAC_DUPLICATE_BUFFER_SIZE = 20480;
-
 /* Strictness the `check` slot passes to `validate`. */
 inline constexpr std::int32_t CV_UAC_CHECK_STRICTNESS = 3;
 
