@@ -298,38 +298,18 @@ TEST(conf_d_override, key_values_are_escaped_in_the_file_name) {
     X(none, trimmed_char_ptr, (description), CV_NULL, CV_NULL)           \
     X(none_list, string_list, (db_port), "CV_NULL", CV_NULL)
 
-#define EMPTY_DEFAULT_FIELD(key, type, path, default_text, lookup) cv_uac_value_##type key;
-#define EMPTY_DEFAULT_COUNT(key, type, path, default_text, lookup) +1
-#define EMPTY_DEFAULT_ROW(key, type, path, default_text, lookup) \
-    CV_UAC_CATALOGUE_ROW(empty_default_object, key, type, path, default_text, lookup, #lookup, "0"),
+#define CV_UAC_CLASS empty_default
+#define CV_UAC_CLASS_ROW_LIST EMPTY_DEFAULT_OPTIONS
+#include "uac/cv_uac_class_declare.h"
 
-constexpr std::size_t kEmptyDefaultCount = 0 EMPTY_DEFAULT_OPTIONS(EMPTY_DEFAULT_COUNT);
-
-struct empty_default_object {
-    cv_uac_config_object object;
-    EMPTY_DEFAULT_OPTIONS(EMPTY_DEFAULT_FIELD)
-    cv_uac_option_words<kEmptyDefaultCount> words;
-};
-
-#define CV_NULL nullptr
-constexpr cv_uac_option kEmptyDefaultCatalogue[] = {EMPTY_DEFAULT_OPTIONS(EMPTY_DEFAULT_ROW)};
-#undef CV_NULL
-
-cv_uac_class empty_default_class = {
-    .parent = &cv_uac_base_class,
-    .destroy = cv_uac_config_destroy,
-    .class_init = cv_uac_class_init,
-    .name = "empty_default",
-    .catalogue = kEmptyDefaultCatalogue,
-    .option_count = kEmptyDefaultCount,
-    .layout = CV_UAC_OBJECT_LAYOUT(empty_default_object),
-};
+using empty_default_object = cv_uac_empty_default;
+CV_UAC_DEFINE_CLASS(empty_default, 0, cv_uac_base_class, nullptr, nullptr);
 
 /* An object of the class read from the children of a CONF root. */
 held<empty_default_object> empty_default_read(const loaded_conf &conf) {
     const cv_uac_load_request request{conf.set, conf.set->roots, nullptr, nullptr, 0};
     cv_uac_config_object *object = nullptr;
-    EXPECT_EQ(cv_uac_config_load(&empty_default_class, &request, &object), 0u);
+    EXPECT_EQ(cv_uac_config_load(&cv_uac_empty_default_class, &request, &object), 0u);
     return held<empty_default_object>(reinterpret_cast<empty_default_object *>(object));
 }
 
@@ -345,7 +325,7 @@ TEST(catalogue_defaults, an_empty_default_is_the_empty_value_and_cv_null_is_none
     EXPECT_TRUE(items_of(read->items).empty());
     EXPECT_EQ(read->none, nullptr);
     EXPECT_EQ(read->none_list, nullptr);
-    EXPECT_EQ(cv_uac_class_defaults(&empty_default_class)->warnings, nullptr);
+    EXPECT_EQ(cv_uac_class_defaults(&cv_uac_empty_default_class)->warnings, nullptr);
 
     // An override and its undoing: CV_NULL gives the empty default back.
     ASSERT_EQ(cv_uac_config_set_by_name(read.base(), "trimmed", "/data", nullptr), 0u);

@@ -35,36 +35,17 @@ namespace {
     X(o_list, string_list, (bind_address), CV_NULL, CV_NULL)                                 \
     X(o_range, range, (ssh_host_key_path), "1:2", CV_NULL)
 
-#define EVERY_FIELD(key, type, path, default_text, lookup) cv_uac_value_##type key;
-#define EVERY_COUNT(key, type, path, default_text, lookup) +1
-#define EVERY_ROW(key, type, path, default_text, lookup) \
-    CV_UAC_CATALOGUE_ROW(every_object, key, type, path, default_text, lookup, #lookup, "0"),
+#define CV_UAC_CLASS every
+#define CV_UAC_CLASS_ROW_LIST EVERY_CLASS_OPTIONS
+#include "uac/cv_uac_class_declare.h"
 
-constexpr std::size_t kEveryCount = 0 EVERY_CLASS_OPTIONS(EVERY_COUNT);
-
-struct every_object {
-    cv_uac_config_object object;
-    EVERY_CLASS_OPTIONS(EVERY_FIELD)
-    cv_uac_option_words<kEveryCount> words;
-};
-
-#define CV_NULL nullptr
-constexpr cv_uac_option kEveryCatalogue[] = {EVERY_CLASS_OPTIONS(EVERY_ROW)};
-#undef CV_NULL
-
-cv_uac_class every_class = {
-    .parent = &cv_uac_base_class,
-    .destroy = cv_uac_config_destroy,
-    .class_init = cv_uac_class_init,
-    .name = "every",
-    .catalogue = kEveryCatalogue,
-    .option_count = kEveryCount,
-    .layout = CV_UAC_OBJECT_LAYOUT(every_object),
-};
+using every_object = cv_uac_every;
+CV_UAC_DEFINE_CLASS(every, 0, cv_uac_base_class, nullptr, nullptr);
+cv_uac_class &every_class = cv_uac_every_class;
 
 /* The tag name of option `name`'s element. */
 std::string tag_of(const std::string &name) {
-    for (const cv_uac_option &row : kEveryCatalogue)
+    for (const cv_uac_option &row : cv_uac_every_catalogue)
         if (name == row.key) return parse_xml_tag_name(row.path[0]);
     ADD_FAILURE() << "no option " << name;
     return "none";
@@ -398,7 +379,7 @@ TEST(config_override_agreement, texts_made_of_the_syntaxes_pieces_agree_too) {
     };
     int accepted = 0;
     for (int i = 0; i < 3000; ++i) {
-        const cv_uac_option &row = kEveryCatalogue[next() % kEveryCount];
+        const cv_uac_option &row = cv_uac_every_catalogue[next() % cv_uac_every_option_count];
         std::string text;
         for (std::size_t k = next() % 10 + 1; k > 0; --k) text += pieces[next() % std::size(pieces)];
         if (text == "CV_NULL") continue;

@@ -61,7 +61,7 @@ constexpr const char *cv_uac_no_note(std::string_view) { return "0"; }
         .conf_d_path = conf_d_path_,                                                          \
         .conf_d_keys = conf_d_keys_,                                                          \
     };                                                                                        \
-    cv_uac_##C *cv_uac_##C##_defaults() {                                                     \
+    [[maybe_unused]] cv_uac_##C *cv_uac_##C##_defaults() {                                    \
         return reinterpret_cast<cv_uac_##C *>(cv_uac_class_defaults(&cv_uac_##C##_class));  \
     }                                                                                         \
     static_assert(true, "a class definition ends with a semicolon")
