@@ -152,8 +152,9 @@ inline constexpr const char *CV_UAC_CLIENT_KEY_PATH_TEXT = "Unable to parse path
  * is one provider of defaults whose `type` is set to the filter text
  * exactly (through set_by_name).  `*head` is null when there is no
  * provider.  0; 22 for a null `head`; 8 when a provider cannot be
- * allocated (the providers read before it stay in the list); the status
- * of set_by_name when the filter text cannot be set (no list then). */
+ * allocated (the providers read before it stay in the list); 22 for the
+ * filter "CV_NULL" when no provider matches it (it names no type), or the
+ * status of set_by_name when the filter cannot be set (no list then). */
 [[nodiscard]] cv_status cv_uac_get_provider_list(const cv_uac_conf_set *set, cv_btree *variables,
                                                  const char *type_filter,
                                                  cv_uac_provider **head);
