@@ -20,6 +20,7 @@
 #include "cvplatform/cv_log.h"
 #include "cvplatform/cv_str.h"
 #include "parse_config_options_internal.h"
+#include "uac/cv_uac_class_registry.h"
 #include "uac/cv_uac_memory_heap.h"
 
 namespace {
@@ -604,6 +605,34 @@ cv_status cv_uac_config_load(cv_uac_class *cls, const cv_uac_load_request *reque
     }
     (void)cls->on_change(loaded);
     *object = loaded;
+    return CV_OK;
+}
+
+cv_status cv_uac_config_from_fragment(cv_uac_class *cls, const char *fragment,
+                                      cv_uac_config_object **object) {
+    if (!object) return CV_E_INVALID;
+    *object = nullptr;
+    if (!cls || !fragment) return CV_E_INVALID;
+    constexpr std::string_view kOpen = "<CONF version=\"2\">";
+    constexpr std::string_view kClose = "</CONF>";
+    // The text is never cut: the buffer is as large as the fragment needs.
+    const std::size_t size = kOpen.size() + std::strlen(fragment) + kClose.size() + 1;
+    auto *wrapped = static_cast<char *>(CV_UAC_MALLOC(size, "Config object fragment"));
+    if (!wrapped) return CV_E_NO_MEMORY;
+    std::size_t cursor = 0;
+    const cv_status status =
+        cv_str_append_many(wrapped, size, &cursor, kOpen.data(), fragment, kClose.data(),
+                           static_cast<const char *>(nullptr));
+    cv_uac_conf_set *set =
+        status == CV_OK ? cv_uac_load_conf_file(wrapped, CV_UAC_LOAD_NO_CONF_D) : nullptr;
+    cv_uac_free(wrapped);
+    if (!set) return status != CV_OK ? status : CV_E_XML_PARSE;
+    const cv_uac_load_request request{set, set->roots, nullptr, nullptr, 0};
+    if (cv_status loaded = cv_uac_config_load(cls, &request, object); loaded != CV_OK) {
+        (void)cv_uac_release_conf_file_set(set);
+        return loaded;
+    }
+    (*object)->own_set = set;
     return CV_OK;
 }
 

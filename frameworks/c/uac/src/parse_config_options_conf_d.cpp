@@ -254,21 +254,31 @@ struct object_keys {
 };
 
 /* Finds the class's keys; 22 with a warning when one has no value to tell
- * the object apart by, or the class names a key it does not have. */
+ * the object apart by, or the class names a key it does not have.  A key
+ * named with a leading "?" is optional: without a value it is left out of
+ * the file and its name (a user of no realm is told apart by name alone). */
 cv_status find_keys(cv_uac_config_object *object, cv_uac_warning **warnings, object_keys *keys) {
     cv_uac_class *cls = object->header.descriptor;
     if (!cls->conf_d_keys) return CV_OK;
-    for (const char *const *key = cls->conf_d_keys; *key; ++key) {
-        cv_uac_generic_entry *entry = entry_by_name(object, *key, warnings);
-        const std::int32_t *path = cls->xml_path_by_name(object, *key);
+    for (const char *const *listed = cls->conf_d_keys; *listed; ++listed) {
+        const bool optional = (*listed)[0] == '?';
+        const char *key = *listed + (optional ? 1 : 0);
+        cv_uac_generic_entry *entry = entry_by_name(object, key, warnings);
+        const std::int32_t *path = cls->xml_path_by_name(object, key);
         if (!entry || !path || keys->count == kMaxKeys) return CV_E_INVALID;
         char text[CV_UAC_CONF_D_CONTENT_SIZE];
         if (cv_uac_type_write(entry->type, entry->value, text, sizeof text, entry->lookup) !=
-                CV_OK ||
-            std::strcmp(text, CV_UAC_NULL) == 0) {
+            CV_OK) {
             add_warning(warnings, CV_E_INVALID,
                         "A %s object without a %s can not be overridden in conf.d", cls->name,
-                        *key);
+                        key);
+            return CV_E_INVALID;
+        }
+        if (std::strcmp(text, CV_UAC_NULL) == 0) {
+            if (optional) continue;
+            add_warning(warnings, CV_E_INVALID,
+                        "A %s object without a %s can not be overridden in conf.d", cls->name,
+                        key);
             return CV_E_INVALID;
         }
         keys->entries[keys->count] = entry;

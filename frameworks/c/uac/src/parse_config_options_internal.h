@@ -42,4 +42,10 @@ cv_status base_write_conf_d_override(cv_uac_config_object *object, cv_uac_conf_s
                                      cv_uac_warning **warnings, const char *name, const char *text,
                                      const char *directory);
 
+/* The build and validate slots of the `user` class
+ * (parse_config_options_user_build.cpp). */
+cv_status user_build(cv_uac_config_object *object, const cv_uac_load_request *request);
+cv_status user_validate(cv_uac_config_object *object, cv_uac_warning **warnings,
+                        std::int32_t strictness);
+
 }  // namespace cv_uac_config_impl

@@ -19,14 +19,7 @@
 
 namespace {
 
-#define CV_NULL nullptr
-constexpr cv_uac_option kCatalogue[] = {
-#define CV_UAC_OPTION(key, type, path, default_text, lookup) \
-    CV_UAC_CATALOGUE_ROW(cv_uac_logging, key, type, path, default_text, lookup, #lookup, "0"),
-#include "uac/cv_uac_logging_options.def"
-#undef CV_UAC_OPTION
-};
-#undef CV_NULL
+constexpr const auto &kCatalogue = cv_uac_logging_catalogue;
 
 constexpr std::size_t row_of(const char *key) {
     for (std::size_t i = 0; i < std::size(kCatalogue); ++i)
@@ -91,18 +84,7 @@ void consider_all(xmlNode *const *start, const char *wanted, const cv_uac_loggin
 
 }  // namespace
 
-cv_uac_class cv_uac_logging_class = {
-    .flags = CV_UAC_LOGGING_CLASS_FLAGS,
-    .parent = &cv_uac_base_class,
-    .destroy = cv_uac_config_destroy,
-    .class_init = cv_uac_class_init,
-    .name = "logging",
-    .catalogue = kCatalogue,
-    .option_count = CV_UAC_LOGGING_OPTION_COUNT,
-    .layout = CV_UAC_OBJECT_LAYOUT(cv_uac_logging),
-    .conf_d_path = kConfDPath,
-    .conf_d_keys = kConfDKeys,
-};
+CV_UAC_DEFINE_CLASS(logging, CV_UAC_LOGGING_CLASS_FLAGS, cv_uac_base_class, kConfDPath, kConfDKeys);
 
 cv_status cv_uac_get_logging(const cv_uac_conf_set *set, const char *class_name,
                              cv_btree *variables, xmlNode *const *entries,

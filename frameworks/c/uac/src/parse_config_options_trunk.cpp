@@ -13,15 +13,6 @@
 
 namespace {
 
-#define CV_NULL nullptr
-constexpr cv_uac_option kCatalogue[] = {
-#define CV_UAC_OPTION(key, type, path, default_text, lookup) \
-    CV_UAC_CATALOGUE_ROW(cv_uac_trunk, key, type, path, default_text, lookup, #lookup, "0"),
-#include "uac/cv_uac_trunk_options.def"
-#undef CV_UAC_OPTION
-};
-#undef CV_NULL
-
 /* Bytes of a 32-bit number written in decimal, terminator included. */
 constexpr std::size_t kIdTextSize = 16;
 
@@ -32,18 +23,7 @@ constexpr const char *kConfDKeys[] = {"trunk_id", nullptr};
 
 }  // namespace
 
-cv_uac_class cv_uac_trunk_class = {
-    .flags = CV_UAC_TRUNK_CLASS_FLAGS,
-    .parent = &cv_uac_base_class,
-    .destroy = cv_uac_config_destroy,
-    .class_init = cv_uac_class_init,
-    .name = "trunk",
-    .catalogue = kCatalogue,
-    .option_count = CV_UAC_TRUNK_OPTION_COUNT,
-    .layout = CV_UAC_OBJECT_LAYOUT(cv_uac_trunk),
-    .conf_d_path = kConfDPath,
-    .conf_d_keys = kConfDKeys,
-};
+CV_UAC_DEFINE_CLASS(trunk, CV_UAC_TRUNK_CLASS_FLAGS, cv_uac_base_class, kConfDPath, kConfDKeys);
 
 cv_status cv_uac_get_trunk(const cv_uac_conf_set *set, std::uint32_t id, cv_uac_trunk **trunk) {
     if (!trunk) return CV_E_INVALID;
@@ -72,8 +52,4 @@ cv_status cv_uac_get_trunk(const cv_uac_conf_set *set, std::uint32_t id, cv_uac_
     // that id, so that an override written for it lands on that trunk.
     if (*trunk && count == 0) (*trunk)->trunk_id = id;
     return status;
-}
-
-cv_uac_trunk *cv_uac_trunk_defaults() {
-    return reinterpret_cast<cv_uac_trunk *>(cv_uac_class_defaults(&cv_uac_trunk_class));
 }

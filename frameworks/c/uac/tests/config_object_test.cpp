@@ -32,7 +32,7 @@ TEST(config_class, set_up_inherits_empty_slots_and_derives_tables_from_the_catal
     const cv_uac_override_row *rows = cv_uac_trunk_class.override_table;
     std::size_t count = 0;
     while (rows[count].name) ++count;
-    EXPECT_EQ(count, CV_UAC_TRUNK_OPTION_COUNT);
+    EXPECT_EQ(count, cv_uac_trunk_option_count);
     EXPECT_STREQ(rows[5].name, "trunk_capacity");
     EXPECT_EQ(rows[5].check, cv_uac_type_descriptor_of(CV_UAC_TYPE_CRON)->check_override);
     EXPECT_STREQ(cv_uac_trunk_class.path_table[2].name, "trunk_id");

@@ -13,6 +13,7 @@
 
 #include "cv_test_log_capture.h"
 #include "uac/cv_uac.h"
+#include "uac/cv_uac_class_recipe.h"
 #include "uac/cv_uac_config.h"
 
 CV_TEST_LOG_CAPTURE();
@@ -67,22 +68,11 @@ struct loaded_conf {
     X(transfer_out_value, trimmed_char_ptr, (transfer, out, value), "allow", CV_NULL)          \
     X(token_key_INTERNAL, trimmed_char_ptr, (token), CV_NULL, CV_NULL)
 
-#define TEST_CLASS_FIELD(key, type, path, default_text, lookup) cv_uac_value_##type key;
-#define TEST_CLASS_COUNT(key, type, path, default_text, lookup) +1
-#define TEST_CLASS_ROW(key, type, path, default_text, lookup) \
-    CV_UAC_CATALOGUE_ROW(test_object, key, type, path, default_text, lookup, #lookup, "0"),
+#define CV_UAC_CLASS test
+#define CV_UAC_CLASS_ROW_LIST TEST_CLASS_OPTIONS
+#include "uac/cv_uac_class_declare.h"
 
-inline constexpr std::size_t kTestOptionCount = 0 TEST_CLASS_OPTIONS(TEST_CLASS_COUNT);
-
-struct test_object {
-    cv_uac_config_object object;
-    TEST_CLASS_OPTIONS(TEST_CLASS_FIELD)
-    cv_uac_option_words<kTestOptionCount> words;
-};
-
-#define CV_NULL nullptr
-inline constexpr cv_uac_option kTestCatalogue[] = {TEST_CLASS_OPTIONS(TEST_CLASS_ROW)};
-#undef CV_NULL
+using test_object = cv_uac_test;
 
 /* The change rule counts its runs and fails when `name` is "fail"; when
  * `test_on_change_recurses` is on it sets `priority` itself, so that a
@@ -97,17 +87,8 @@ inline cv_status test_on_change(cv_uac_config_object *object) {
     return cv_uac_config_set_by_name(object, "priority", "high", nullptr);
 }
 
-inline cv_uac_class test_class = {
-    .flags = 0x4,
-    .parent = &cv_uac_base_class,
-    .destroy = cv_uac_config_destroy,
-    .class_init = cv_uac_class_init,
-    .on_change = test_on_change,
-    .name = "test",
-    .catalogue = kTestCatalogue,
-    .option_count = kTestOptionCount,
-    .layout = CV_UAC_OBJECT_LAYOUT(test_object),
-};
+CV_UAC_DEFINE_CLASS(test, 0x4, cv_uac_base_class, nullptr, nullptr, .on_change = test_on_change);
+inline cv_uac_class &test_class = cv_uac_test_class;
 
 /* Reads a `test` object from the first `user` element of an XML text (or
  * of nothing, for defaults). */

@@ -4,10 +4,11 @@
 // configuration.
 //
 // Each class's options are listed once, in its catalogue file
-// (cv_uac_trunk_options.def, cv_uac_logging_options.def); the value fields
-// of the structs below and the class's catalogue table are both generated
-// from that list.  Objects are config objects (cv_uac_config.h): release
-// them with cv_uac_config_release(&x->object).
+// (cv_uac_trunk_options.def, cv_uac_logging_options.def); the class recipe
+// (cv_uac_class_recipe.h) makes the structs cv_uac_trunk and cv_uac_logging,
+// their option counts and catalogue tables from that list.  Objects are
+// config objects (cv_uac_config.h): release them with
+// cv_uac_config_release(&x->object).
 #pragma once
 
 #include <libxml/tree.h>
@@ -16,6 +17,7 @@
 #include <cstdint>
 
 #include "uac/cv_uac.h"
+#include "uac/cv_uac_class_recipe.h"
 #include "uac/cv_uac_config.h"
 
 struct cv_btree;
@@ -23,21 +25,10 @@ struct cv_btree;
 /* The `trunk` class: flags 0x80, no validate, build or change rule; its
  * objects are told apart by trunk_id. */
 inline constexpr std::uint32_t CV_UAC_TRUNK_CLASS_FLAGS = 0x80;
-extern cv_uac_class cv_uac_trunk_class;
 
-inline constexpr std::size_t CV_UAC_TRUNK_OPTION_COUNT = 0
-#define CV_UAC_OPTION(key, type, path, default_text, lookup) +1
-#include "uac/cv_uac_trunk_options.def"
-#undef CV_UAC_OPTION
-    ;
-
-struct cv_uac_trunk {
-    cv_uac_config_object object;
-#define CV_UAC_OPTION(key, type, path, default_text, lookup) cv_uac_value_##type key;
-#include "uac/cv_uac_trunk_options.def"
-#undef CV_UAC_OPTION
-    cv_uac_option_words<CV_UAC_TRUNK_OPTION_COUNT> words;
-};
+#define CV_UAC_CLASS trunk
+#define CV_UAC_CLASS_ROWS "uac/cv_uac_trunk_options.def"
+#include "uac/cv_uac_class_declare.h"
 
 /* Loads the trunk of id `id` into `*trunk`: the `trunks/trunk` elements at
  * the configuration's root whose `id` child reads as the number `id` (the
@@ -49,14 +40,13 @@ struct cv_uac_trunk {
 [[nodiscard]] cv_status cv_uac_get_trunk(const cv_uac_conf_set *set, std::uint32_t id,
                                          cv_uac_trunk **trunk);
 
-/* The trunk class's defaults object (never released), or null when it
- * cannot be built.  Stands in for a trunk that cannot be created. */
-cv_uac_trunk *cv_uac_trunk_defaults();
+/* cv_uac_trunk_defaults(): the trunk class's defaults object (never
+ * released), or null when it cannot be built.  Stands in for a trunk that
+ * cannot be created. */
 
 /* The `logging` class: flags 0x80000, no validate, build or change rule;
  * its objects are told apart by classes. */
 inline constexpr std::uint32_t CV_UAC_LOGGING_CLASS_FLAGS = 0x80000;
-extern cv_uac_class cv_uac_logging_class;
 
 /* Most logging elements one logging object is read from. */
 inline constexpr std::size_t CV_UAC_LOGGING_MAX_SELECTED = 63;
@@ -64,19 +54,9 @@ inline constexpr std::size_t CV_UAC_LOGGING_MAX_SELECTED = 63;
 /* Name of the variable that gives the wanted logging class. */
 inline constexpr const char *CV_UAC_LOGGING_CLASS_VARIABLE = "logging_class";
 
-inline constexpr std::size_t CV_UAC_LOGGING_OPTION_COUNT = 0
-#define CV_UAC_OPTION(key, type, path, default_text, lookup) +1
-#include "uac/cv_uac_logging_options.def"
-#undef CV_UAC_OPTION
-    ;
-
-struct cv_uac_logging {
-    cv_uac_config_object object;
-#define CV_UAC_OPTION(key, type, path, default_text, lookup) cv_uac_value_##type key;
-#include "uac/cv_uac_logging_options.def"
-#undef CV_UAC_OPTION
-    cv_uac_option_words<CV_UAC_LOGGING_OPTION_COUNT> words;
-};
+#define CV_UAC_CLASS logging
+#define CV_UAC_CLASS_ROWS "uac/cv_uac_logging_options.def"
+#include "uac/cv_uac_class_declare.h"
 
 /* Selects the logging elements for the logging class `class_name` and loads
  * the logging object from them into `*logging`.  The wanted name is

@@ -306,8 +306,9 @@ struct cv_uac_class {
     const std::int32_t *conf_d_path = nullptr;
     /* The options that tell the class's objects apart, null-terminated (null:
      * none).  An override file holds their values, at their own paths from
-     * the class's element, beside the override, and its name holds them
-     * too. */
+     * the class's element (a path may climb along the class's path), beside
+     * the override, and its name holds them too.  A key written "?key" is
+     * optional: an object without a value for it is told apart without it. */
     const char *const *conf_d_keys = nullptr;
 
     std::atomic<std::int32_t> initialised = {};
