@@ -77,12 +77,12 @@ struct type_name {
     std::int32_t code;
 };
 constexpr type_name kTypeNames[] = {
-    {"lookup", 0},      {"boolean", 1},           {"int64_t", 2},
-    {"u_int64_t", 3},   {"int32_t", 4},           {"u_int32_t", 5},
-    {"octal_32", 6},    {"double", 7},            {"time", 8},
-    {"bps", 9},         {"char_ptr", 10},         {"trimmed_char_ptr", 11},
-    {"blankable_char_ptr", 12}, {"cron", 13},     {"string_list", 14},
-    {"range", 15},
+    {"lookup", 0},    {"boolean", 1},   {"int64_t", 2},
+    {"u_int64_t", 3}, {"int32_t", 4},   {"u_int32_t", 5},
+    {"octal_32", 6},  {"double", 7},    {"time", 8},
+    {"bps", 9},       {"char_ptr", 10}, {"trimmed_char_ptr", 11},
+    {"blankable_char_ptr", 12},         {"cron", 13},
+    {"string_list", 14},                {"range", 15},
 };
 
 std::int32_t code_of(const std::string &name) {
@@ -367,7 +367,8 @@ TEST_P(catalogue, notes) {
     const cv_uac_generic_entry *form = cls->get_generic_form(object.object, nullptr);
     ASSERT_NE(form, nullptr);
     for (; form->type != CV_UAC_TYPE_END; ++form) {
-        const bool noted = std::string(GetParam()) == "user" && std::string(form->name) == "user_value";
+        const bool noted =
+            std::string(GetParam()) == "user" && std::string(form->name) == "user_value";
         EXPECT_STREQ(form->description, noted ? "\"64 bit value for application use\"" : "0")
             << form->name;
     }

@@ -9,6 +9,7 @@
 #include "config_test_support.h"
 #include "uac/cv_uac_classes.h"
 #include "uac/cv_uac_unread.h"
+#include "uac/cv_uac_user.h"
 
 namespace {
 
@@ -120,6 +121,17 @@ TEST(unread_elements, a_path_that_climbs_back_reads_only_where_it_can_climb_from
     EXPECT_EQ(unread_of(&detour_class, first), std::vector<std::string>{"filters/include@10"});
     // Without `transfer` the climb never starts, so `group` is not read.
     EXPECT_EQ(unread_of(&detour_class, second), std::vector<std::string>{"group@15"});
+}
+
+TEST(unread_elements, a_user_entry_read_by_the_user_class) {
+    loaded_conf conf(unread_fixture("user_class_entry.conf"));
+    ASSERT_NE(conf.set, nullptr);
+    const std::int32_t path[] = {PARSE_XML_TAG_realms, PARSE_XML_TAG_realm, PARSE_XML_TAG_users,
+                                 PARSE_XML_TAG_user, PARSE_XML_END};
+    xmlNode *user = nth_match(conf.set, path, 0);
+    ASSERT_NE(user, nullptr);
+    const std::vector<std::string> expected = {"cvsync_enabeld@8", "transfer/cap@11"};
+    EXPECT_EQ(unread_of(&cv_uac_user_class, user), expected);
 }
 
 TEST(unread_elements, an_entry_whose_every_element_is_read_lists_nothing) {
