@@ -9,8 +9,10 @@
 
 namespace {
 
-#define CV_UAC_REGISTER(C) \
-    cv_uac_class_entry { #C, &cv_uac_##C##_class, cv_uac_##C##_option_count, cv_uac_config_from_fragment }
+#define CV_UAC_REGISTER(C)                                                            \
+    cv_uac_class_entry {                                                              \
+        #C, &cv_uac_##C##_class, cv_uac_##C##_option_count, cv_uac_config_from_fragment \
+    }
 
 const cv_uac_class_entry kClasses[] = {
     CV_UAC_REGISTER(trunk),

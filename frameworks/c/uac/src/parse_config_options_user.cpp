@@ -4,10 +4,11 @@
 //
 // Everything else a user object does is the option model's (cv_uac_config.h)
 // working from the catalogue: the defaults object parses each default text
-// once for the process and every object falls back on it; a duplicate is
-// the object serialized, wrapped as "<CONF version=\"2\">%s</CONF>" (in a
-// buffer that grows past 20480 bytes rather than cut the text) and read
-// back with the CONF element as its only entry.  The build and validate
+// once for the process and every object falls back on it.  A duplicate is
+// the option model's (the object serialized, wrapped as
+// "<CONF version=\"2\">%s</CONF>" in a buffer that grows past 20480 bytes
+// rather than cut the text, and read back with the CONF element as its only
+// entry) with the realm carried over by value.  The build and validate
 // steps live in parse_config_options_user_build.cpp.
 #include <string_view>
 
@@ -51,6 +52,35 @@ cv_status user_on_change(cv_uac_config_object *object) {
     return CV_OK;
 }
 
+bool climbs(const std::int32_t *path) {
+    for (; *path != PARSE_XML_END; ++path)
+        if (*path == PARSE_XML_TAG_Move_Up_to_Parent) return true;
+    return false;
+}
+
+/* The serialized text holds no option whose path climbs out of the entry
+ * (the realm, two levels up): a duplicate gets those by value, so that it
+ * holds every value the original does.  Without them, no duplicate. */
+cv_status user_duplicate(cv_uac_config_object *object, cv_uac_config_object **copy) {
+    if (cv_status status = cv_uac_config_impl::base_duplicate(object, copy); status != CV_OK)
+        return status;
+    const cv_uac_generic_entry *form = cv_uac_user_class.get_generic_form(object, nullptr);
+    cv_status status = form ? CV_OK : CV_E_NO_MEMORY;
+    for (std::size_t i = 0; status == CV_OK && i < cv_uac_user_option_count; ++i) {
+        if (!climbs(cv_uac_user_catalogue[i].path) || !form[i].is_set) continue;
+        char *text = nullptr;
+        status = cv_uac_type_write_alloc(form[i].type, form[i].value, form[i].lookup, &text);
+        if (status == CV_OK)
+            status = cv_uac_config_set_by_name(*copy, form[i].name, text, nullptr);
+        cv_uac_free(text);
+    }
+    if (status != CV_OK) {
+        cv_uac_config_release(*copy);
+        *copy = nullptr;
+    }
+    return status;
+}
+
 template <typename T>
 void release_attached(T *&attached) {
     cv_uac_config_release(reinterpret_cast<cv_uac_config_object *>(attached));
@@ -69,7 +99,7 @@ void user_release(cv_uac_config_object *object) {
 }  // namespace
 
 CV_UAC_DEFINE_CLASS(user, CV_UAC_USER_CLASS_FLAGS, cv_uac_base_class, kConfDPath, kConfDKeys,
-                    .validate = cv_uac_config_impl::user_validate,
+                    .validate = cv_uac_config_impl::user_validate, .duplicate = user_duplicate,
                     .build = cv_uac_config_impl::user_build, .release_hook = user_release,
                     .on_change = user_on_change);
 

@@ -1,5 +1,5 @@
-// Tests of serialization: round trips through the catalogues, the exact
-// layout of the written XML, what is left out, formatters and comments,
+// Tests of serialization (the round trip of every class's catalogue is in
+// config_class_round_trip_test.cpp): the exact layout of the written XML, what is left out, formatters and comments,
 // duplicates, and conf.d override files (their content and their atomic
 // replacement).
 #include <gtest/gtest.h>
@@ -52,13 +52,12 @@ std::vector<std::string> entries_of(const std::string &folder) {
     return names;
 }
 
-TEST(config_serialize, a_trunk_round_trips_through_its_catalogue) {
+TEST(config_serialize, a_trunk_is_written_one_element_a_line_in_catalogue_order) {
     loaded_conf conf(config_fixture("trunks.conf"));
     cv_uac_trunk *read = nullptr;
     ASSERT_EQ(cv_uac_get_trunk(conf.set, 7, &read), 0u);
     held<cv_uac_trunk> trunk(read);
-    const std::string first = serialized(trunk.base());
-    EXPECT_EQ(first,
+    EXPECT_EQ(serialized(trunk.base()),
               "<name>seven</name>\n"
               "<id>7</id>\n"
               "<on>true</on>\n"
@@ -74,30 +73,18 @@ TEST(config_serialize, a_trunk_round_trips_through_its_catalogue) {
               "<tightness_in>0.5</tightness_in>\n"
               "<tightness_out>1.25</tightness_out>\n"
               "<qb_over_qmax>0.75</qb_over_qmax>\n");
-
-    loaded_conf again("<CONF version=\"2\"><trunks><trunk>" + first + "</trunk></trunks></CONF>");
-    ASSERT_EQ(cv_uac_get_trunk(again.set, 7, &read), 0u);
-    held<cv_uac_trunk> reread(read);
-    EXPECT_EQ(serialized(reread.base()), first);
 }
 
-TEST(config_serialize, a_logging_object_round_trips_through_its_catalogue) {
+TEST(config_serialize, a_logging_object_is_written_with_the_callers_indent) {
     loaded_conf conf(config_fixture("logging.conf"));
     cv_uac_logging *read = nullptr;
     ASSERT_EQ(cv_uac_get_logging(conf.set, "cvcp4", nullptr, nullptr, &read), 0u);
     held<cv_uac_logging> logging(read);
-    const std::string first = serialized(logging.base(), "  ", "\t");
-    EXPECT_EQ(first,
+    EXPECT_EQ(serialized(logging.base(), "  ", "\t"),
               "  <classes>cvcp*;sync</classes>\n"
               "  <level>dbg1</level>\n"
               "  <directory>/var/log/transfers</directory>\n"
               "  <log_size>20</log_size>\n");
-
-    loaded_conf again("<CONF version=\"2\"><logging><log_setting>" + first +
-                      "</log_setting></logging></CONF>");
-    ASSERT_EQ(cv_uac_get_logging(again.set, "cvcp4", nullptr, nullptr, &read), 0u);
-    held<cv_uac_logging> reread(read);
-    EXPECT_EQ(serialized(reread.base(), "  ", "\t"), first);
 }
 
 TEST(config_serialize, shared_path_prefixes_share_elements_and_some_options_never_appear) {

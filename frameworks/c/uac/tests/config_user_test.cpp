@@ -176,6 +176,22 @@ TEST(user_duplicate, equals_the_original_and_is_independent_of_it) {
     ASSERT_EQ(cv_uac_user_class.duplicate(user.base(), &made), 0u);
     held<cv_uac_user> copy(reinterpret_cast<cv_uac_user *>(made));
     EXPECT_EQ(serialized(copy.base(), 1), serialized(user.base(), 1));
+    std::size_t count = 0;
+    const cv_uac_generic_entry *original = cv_uac_user_class.get_generic_form(user.base(), &count);
+    const cv_uac_generic_entry *copied = cv_uac_user_class.get_generic_form(copy.base(), nullptr);
+    ASSERT_EQ(count, 172u);
+    for (std::size_t i = 0; i < count; ++i) {
+        SCOPED_TRACE(original[i].name);
+        owned_text a, b;
+        ASSERT_EQ(cv_uac_type_write_alloc(original[i].type, original[i].value, original[i].lookup,
+                                          &a.text),
+                  0u);
+        ASSERT_EQ(cv_uac_type_write_alloc(copied[i].type, copied[i].value, copied[i].lookup,
+                                          &b.text),
+                  0u);
+        EXPECT_STREQ(b.text, a.text);
+    }
+    EXPECT_STREQ(copy->realm, "corp") << "a value the text leaves out is carried over";
     EXPECT_EQ(copy->transfer_in_bandwidth_flow_target_rate_cap, 500000u);
     EXPECT_EQ(items_of(copy->additional_shell_calls), std::vector<std::string>{"a & b"});
     ASSERT_EQ(cv_uac_config_set_by_name(copy.base(), "name", "bob", nullptr), 0u);
@@ -238,7 +254,8 @@ TEST(user_conf_d, an_override_is_laid_out_where_the_users_entries_are) {
                   "            <users>\n"
                   "               <user>\n"
                   "                  <name>alice</name>\n"
-                  "                  <session_timeout_sec fitness=\"2147483647\">90</session_timeout_sec>\n"
+                  "                  <session_timeout_sec fitness=\"2147483647\">"
+                  "90</session_timeout_sec>\n"
                   "               </user>\n"
                   "            </users>\n"
                   "            <name>corp</name>\n"

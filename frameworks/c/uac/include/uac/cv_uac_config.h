@@ -18,7 +18,8 @@
 // one value per option in catalogue order, the start element, and one
 // source-element word and one alternates word per option.  The catalogue's
 // rows generate both the value fields of the class's struct and the table
-// (see CV_UAC_CATALOGUE_ROW), so the two cannot drift apart.
+// (the class recipe, cv_uac_class_recipe.h, does both from a class's rows),
+// so the two cannot drift apart.
 //
 // Objects are shared by counting holders; the last release frees the
 // object.  Reading, overriding and serializing one object is done by one
@@ -318,7 +319,8 @@ struct cv_uac_class {
 /* The root class of every config class. */
 extern cv_uac_class cv_uac_base_class;
 
-/* Row of a catalogue for option `key` of the struct `object_type`, value
+/* Row of a catalogue for option `key` of the struct `object_type` (the
+ * class recipe, cv_uac_class_recipe.h, writes these rows for a class), value
  * type `type` (a type name such as u_int32_t), path `path` (a parenthesised
  * list of tag names, `Move_Up_to_Parent` climbing), default and lookup texts
  * (string literals or null), the lookup list as quoted display text and the
