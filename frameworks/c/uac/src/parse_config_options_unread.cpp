@@ -7,12 +7,14 @@
 // The second walks the entry's subtree in document order and keeps every
 // element the first did not collect.  The cost is the elements the paths
 // touch plus one walk of the subtree, each element of it looked up once in
-// the sorted collection.
+// the sorted collection; a path that climbs to a parent follows each
+// (element, step) once, however many siblings it climbs from.
 #include "uac/cv_uac_unread.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <set>
 #include <span>
 #include <vector>
 
@@ -44,9 +46,18 @@ std::int32_t tag_of(const xmlNode *element) {
     return parse_xml_tag_index(reinterpret_cast<const char *>(element->name));
 }
 
+/* The places a path that climbs has been at: (element, step) pairs. */
+using visit_set = std::set<std::pair<const xmlNode *, const std::int32_t *>>;
+
 /* Collects into `read` every element `path` passes through from `node`
- * and the elements it ends on (into `ends`, when not null). */
-void follow(const xmlNode *node, const std::int32_t *path, node_list &read, node_list *ends) {
+ * and the elements it ends on (into `ends`, when not null).  A path that
+ * climbs can come back to an element it has been at on the same step, once
+ * from each sibling it climbed from; `visited` (null for a path that only
+ * descends, which cannot) lets each place be followed once, so the walk
+ * stays linear in the elements it touches. */
+void follow(const xmlNode *node, const std::int32_t *path, node_list &read, node_list *ends,
+            visit_set *visited) {
+    if (visited && !visited->emplace(node, path).second) return;
     if (*path == PARSE_XML_END) {
         if (ends) ends->push_back(node);
         return;
@@ -54,32 +65,40 @@ void follow(const xmlNode *node, const std::int32_t *path, node_list &read, node
     if (*path == PARSE_XML_TAG_Move_Up_to_Parent) {
         if (is_element(node->parent)) {
             read.push_back(node->parent);
-            follow(node->parent, path + 1, read, ends);
+            follow(node->parent, path + 1, read, ends, visited);
         }
         return;
     }
     for (const xmlNode *child = node->children; child; child = child->next) {
         if (!is_element(child) || tag_of(child) != *path) continue;
         read.push_back(child);
-        follow(child, path + 1, read, ends);
+        follow(child, path + 1, read, ends, visited);
     }
+}
+
+bool climbs(const std::int32_t *path) {
+    for (; *path != PARSE_XML_END; ++path)
+        if (*path == PARSE_XML_TAG_Move_Up_to_Parent) return true;
+    return false;
 }
 
 /* Collects what a value of `row`'s type reads below its element `end`. */
 void follow_value(const cv_uac_option &row, const xmlNode *end, node_list &read) {
     if (row.type == CV_UAC_TYPE_STRING_LIST) {
         const std::int32_t item[] = {cv_uac_string_list_item_tag(row.lookup), PARSE_XML_END};
-        follow(end, item, read, nullptr);
+        follow(end, item, read, nullptr, nullptr);
     } else if (row.type == CV_UAC_TYPE_CRON) {
-        for (const std::int32_t *path : kSchedulePaths) follow(end, path, read, nullptr);
+        for (const std::int32_t *path : kSchedulePaths) follow(end, path, read, nullptr, nullptr);
     }
 }
 
 void collect_read(const cv_uac_class &cls, const xmlNode *entry, node_list &read) {
     node_list ends;
+    visit_set visited;
     for (const cv_uac_option &row : std::span(cls.catalogue, cls.option_count)) {
         ends.clear();
-        follow(entry, row.path, read, &ends);
+        visited.clear();
+        follow(entry, row.path, read, &ends, climbs(row.path) ? &visited : nullptr);
         for (const xmlNode *end : ends) follow_value(row, end, read);
     }
     std::sort(read.begin(), read.end());
