@@ -4,9 +4,12 @@
 // A type filter is a wildcard pattern for the providers' `type` texts.  A
 // filter that no provider matches still yields one provider, of defaults,
 // whose type is the filter text, so that a caller asking for one kind of
-// provider always gets one to work with.
+// provider always gets one to work with (the filter "CV_NULL", which names
+// no type, is refused).
 #include <cstring>
+#include <string_view>
 
+#include "uac/cv_uac_memory_heap.h"
 #include "uac/cv_uac_server_classes.h"
 
 #include "parse_config_options_server_list.h"
@@ -15,39 +18,32 @@ namespace {
 
 using cv_uac_config_impl::list_builder;
 
-/* Bytes of the filter text made ready for set_by_name, terminator
- * included: what an override can hold. */
-constexpr std::size_t kFilterTextSize = CV_UAC_OVERRIDE_XML_SIZE;
-
-/* The character reference that stands for a leading "?" or "C", so that
- * set_by_name reads the text as a value, never as a condition ("?X:T") or
- * as the no-value marker "CV_NULL". */
-constexpr const char *kQuestionMark = "&#63;";
-constexpr const char *kLetterC = "&#67;";
+/* set_by_name reads a text that begins with "?" as a condition ("?X:T"
+ * applies T when the value reads X).  A filter that begins with "?" is
+ * set behind the condition "not ?", which a provider without a type always
+ * meets, so that the whole filter is the value. */
+constexpr std::string_view kUnconditional = "?!?:";
 
 void provider_release(cv_uac_config_object *object) {
     cv_uac_config_impl::release_list_after(reinterpret_cast<cv_uac_provider *>(object));
 }
 
-/* `filter` as the override text that sets `type` to exactly that text:
- * XML-escaped, a leading "?" or the marker "CV_NULL" written as character
- * references.  0; 28677 when it does not fit `size`. */
-cv_status filter_as_override(const char *filter, char *text, std::size_t size) {
-    const char *reference = filter[0] == '?'                       ? kQuestionMark
-                            : std::strcmp(filter, "CV_NULL") == 0 ? kLetterC
-                                                                   : nullptr;
-    std::size_t used = 0;
-    if (reference) {
-        used = std::strlen(reference);
-        if (used >= size) return CV_E_BUFFER_SPACE;
-        std::memcpy(text, reference, used);
-        ++filter;
-    }
-    if (filter[0] == '\0') {
-        text[used] = '\0';
-        return CV_OK;
-    }
-    return cv_uac_escape_string_for_xml(text + used, filter, size - used);
+/* Sets the type of the provider `object` (which has none) to `filter`
+ * exactly.  The text "CV_NULL" would restore the no-value default and is
+ * refused (22). */
+cv_status set_type(cv_uac_config_object *object, const char *filter) {
+    if (std::strcmp(filter, "CV_NULL") == 0) return CV_E_INVALID;
+    if (filter[0] != '?')
+        return cv_uac_config_set_by_name(object, "type", filter, &object->warnings);
+    const std::size_t length = std::strlen(filter);
+    auto *text = static_cast<char *>(
+        CV_UAC_MALLOC(kUnconditional.size() + length + 1, "Provider type filter"));
+    if (!text) return CV_E_NO_MEMORY;
+    std::memcpy(text, kUnconditional.data(), kUnconditional.size());
+    std::memcpy(text + kUnconditional.size(), filter, length + 1);
+    const cv_status status = cv_uac_config_set_by_name(object, "type", text, &object->warnings);
+    cv_uac_free(text);
+    return status;
 }
 
 /* The list without matches: one provider of defaults with type `filter`. */
@@ -58,11 +54,7 @@ cv_status default_provider(const cv_uac_conf_set *set, cv_btree *variables, cons
     if (cv_status status = cv_uac_config_load(&cv_uac_provider_class, &request, &object);
         status != CV_OK || !object)
         return status != CV_OK ? status : CV_E_NO_MEMORY;
-    char text[kFilterTextSize];
-    cv_status status = filter_as_override(filter, text, sizeof text);
-    if (status == CV_OK)
-        status = cv_uac_config_set_by_name(object, "type", text, &object->warnings);
-    if (status != CV_OK) {
+    if (const cv_status status = set_type(object, filter); status != CV_OK) {
         cv_uac_config_release(object);
         return status;
     }

@@ -39,7 +39,6 @@
 #include "uac/cv_uac.h"
 #include "uac/cv_uac_class_recipe.h"
 #include "uac/cv_uac_config.h"
-#include "uac/cv_uac_server_rows_interim.h"
 
 struct cv_btree;
 
@@ -68,21 +67,13 @@ inline constexpr const char *CV_UAC_CLIENT_KEY_PATH_TEXT = "Unable to parse path
 /* The `provider` class: no validate, build or change rule; its release hook
  * releases the providers after it. */
 #define CV_UAC_CLASS provider
-#if __has_include("uac/cv_uac_provider_options.def")
 #define CV_UAC_CLASS_ROWS "uac/cv_uac_provider_options.def"
-#else
-#define CV_UAC_CLASS_ROW_LIST CV_UAC_PROVIDER_INTERIM_ROWS
-#endif
 #define CV_UAC_CLASS_MEMBERS struct cv_uac_provider *next; /* owned */
 #include "uac/cv_uac_class_declare.h"
 
 /* The `process` class: as provider. */
 #define CV_UAC_CLASS process
-#if __has_include("uac/cv_uac_process_options.def")
 #define CV_UAC_CLASS_ROWS "uac/cv_uac_process_options.def"
-#else
-#define CV_UAC_CLASS_ROW_LIST CV_UAC_PROCESS_INTERIM_ROWS
-#endif
 #define CV_UAC_CLASS_MEMBERS struct cv_uac_process *next; /* owned */
 #include "uac/cv_uac_class_declare.h"
 
@@ -90,32 +81,20 @@ inline constexpr const char *CV_UAC_CLIENT_KEY_PATH_TEXT = "Unable to parse path
  * (CV_UAC_RPROXY_NO_HOST_TEXT); the release hook releases the rules after
  * it. */
 #define CV_UAC_CLASS rproxy
-#if __has_include("uac/cv_uac_rproxy_options.def")
 #define CV_UAC_CLASS_ROWS "uac/cv_uac_rproxy_options.def"
-#else
-#define CV_UAC_CLASS_ROW_LIST CV_UAC_RPROXY_INTERIM_ROWS
-#endif
 #define CV_UAC_CLASS_MEMBERS struct cv_uac_rproxy *next; /* owned */
 #include "uac/cv_uac_class_declare.h"
 
 /* The `database` class: no validate, build or change rule. */
 #define CV_UAC_CLASS database
-#if __has_include("uac/cv_uac_database_options.def")
 #define CV_UAC_CLASS_ROWS "uac/cv_uac_database_options.def"
-#else
-#define CV_UAC_CLASS_ROW_LIST CV_UAC_DATABASE_INTERIM_ROWS
-#endif
 #include "uac/cv_uac_class_declare.h"
 
 /* The `central_server` class: its build hook expands the variables of
  * persistent_store_path and transfer_list_path into the two buffers (left
  * empty for the defaults object and when a path cannot be expanded). */
 #define CV_UAC_CLASS central_server
-#if __has_include("uac/cv_uac_central_server_options.def")
 #define CV_UAC_CLASS_ROWS "uac/cv_uac_central_server_options.def"
-#else
-#define CV_UAC_CLASS_ROW_LIST CV_UAC_CENTRAL_SERVER_INTERIM_ROWS
-#endif
 #define CV_UAC_CLASS_MEMBERS                                 \
     char expanded_persistent_store_path[CV_UAC_SERVER_PATH_SIZE]; \
     char expanded_transfer_list_path[CV_UAC_SERVER_PATH_SIZE];
@@ -124,21 +103,13 @@ inline constexpr const char *CV_UAC_CLIENT_KEY_PATH_TEXT = "Unable to parse path
 /* The `http_server` class: validate is the port check
  * (CV_UAC_HTTP_SERVER_SAME_PORTS_FORMAT). */
 #define CV_UAC_CLASS http_server
-#if __has_include("uac/cv_uac_http_server_options.def")
 #define CV_UAC_CLASS_ROWS "uac/cv_uac_http_server_options.def"
-#else
-#define CV_UAC_CLASS_ROW_LIST CV_UAC_HTTP_SERVER_INTERIM_ROWS
-#endif
 #include "uac/cv_uac_class_declare.h"
 
 /* The `client` class: on_change expands ssh_key into the key path buffer,
  * a leading "~/" standing for the variable home's folder. */
 #define CV_UAC_CLASS client
-#if __has_include("uac/cv_uac_client_options.def")
 #define CV_UAC_CLASS_ROWS "uac/cv_uac_client_options.def"
-#else
-#define CV_UAC_CLASS_ROW_LIST CV_UAC_CLIENT_INTERIM_ROWS
-#endif
 #define CV_UAC_CLASS_MEMBERS char expanded_ssh_key[CV_UAC_SERVER_PATH_SIZE];
 #include "uac/cv_uac_class_declare.h"
 
@@ -152,8 +123,9 @@ inline constexpr const char *CV_UAC_CLIENT_KEY_PATH_TEXT = "Unable to parse path
  * is one provider of defaults whose `type` is set to the filter text
  * exactly (through set_by_name).  `*head` is null when there is no
  * provider.  0; 22 for a null `head`; 8 when a provider cannot be
- * allocated (the providers read before it stay in the list); the status
- * of set_by_name when the filter text cannot be set (no list then). */
+ * allocated (the providers read before it stay in the list); 22 for the
+ * filter "CV_NULL" when no provider matches it (it names no type), or the
+ * status of set_by_name when the filter cannot be set (no list then). */
 [[nodiscard]] cv_status cv_uac_get_provider_list(const cv_uac_conf_set *set, cv_btree *variables,
                                                  const char *type_filter,
                                                  cv_uac_provider **head);
