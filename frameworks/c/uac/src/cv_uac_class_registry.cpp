@@ -6,6 +6,7 @@
 #include "uac/cv_uac_class_registry.h"
 #include "uac/cv_uac_classes.h"
 #include "uac/cv_uac_docroot.h"
+#include "uac/cv_uac_server_classes.h"
 #include "uac/cv_uac_user.h"
 
 namespace {
@@ -20,6 +21,13 @@ const cv_uac_class_entry kClasses[] = {
     CV_UAC_REGISTER(logging),
     CV_UAC_REGISTER(user),
     CV_UAC_REGISTER(docroot),
+    CV_UAC_REGISTER(provider),
+    CV_UAC_REGISTER(process),
+    CV_UAC_REGISTER(rproxy),
+    CV_UAC_REGISTER(database),
+    CV_UAC_REGISTER(central_server),
+    CV_UAC_REGISTER(http_server),
+    CV_UAC_REGISTER(client),
 };
 
 #undef CV_UAC_REGISTER

@@ -1,9 +1,9 @@
-// Tests of the user and docroot option rows on their own, before a class is
-// built from them: the rows expand into a table of key, type, path, default
-// and lookup text, and the table must hold the right number of options with
-// unique keys, sections in catalogue order, keys that agree with their
-// paths, string lists that name a known item element, and defaults that
-// their own type accepts.
+// Tests of the option rows on their own, before a class is built from them
+// (user, docroot, server and the server-side classes): the rows expand into
+// a table of key, type, path, default and lookup text, and the table must
+// hold the right number of options with unique keys, sections in catalogue
+// order, keys that agree with their paths, string lists that name a known
+// item element, and defaults that their own type accepts.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -14,9 +14,15 @@
 #include <string_view>
 #include <vector>
 
+#include "cv_test_log_capture.h"
+#include "parse_xml_test_support.h"
 #include "uac/cv_uac_config.h"
 #include "uac/cv_uac_types.h"
+#include "uac/cv_uac_warnings.h"
 #include "uac/parse_xml.h"
+
+CV_TEST_LOG_CAPTURE();
+PARSE_XML_TEST_LAYER();
 
 namespace {
 
@@ -41,6 +47,38 @@ const catalogue_row kDocrootRows[] = {
 #include "uac/cv_uac_docroot_options.def"
 };
 
+const catalogue_row kServerRows[] = {
+#include "uac/cv_uac_server_options.def"
+};
+
+const catalogue_row kProviderRows[] = {
+#include "uac/cv_uac_provider_options.def"
+};
+
+const catalogue_row kProcessRows[] = {
+#include "uac/cv_uac_process_options.def"
+};
+
+const catalogue_row kRproxyRows[] = {
+#include "uac/cv_uac_rproxy_options.def"
+};
+
+const catalogue_row kDatabaseRows[] = {
+#include "uac/cv_uac_database_options.def"
+};
+
+const catalogue_row kCentralServerRows[] = {
+#include "uac/cv_uac_central_server_options.def"
+};
+
+const catalogue_row kHttpServerRows[] = {
+#include "uac/cv_uac_http_server_options.def"
+};
+
+const catalogue_row kClientRows[] = {
+#include "uac/cv_uac_client_options.def"
+};
+
 #undef CV_UAC_OPTION
 #undef CV_NULL
 
@@ -53,7 +91,31 @@ struct catalogue {
 const catalogue kCatalogues[] = {
     {"user", kUserRows, std::size(kUserRows)},
     {"docroot", kDocrootRows, std::size(kDocrootRows)},
+    {"server", kServerRows, std::size(kServerRows)},
+    {"provider", kProviderRows, std::size(kProviderRows)},
+    {"process", kProcessRows, std::size(kProcessRows)},
+    {"rproxy", kRproxyRows, std::size(kRproxyRows)},
+    {"database", kDatabaseRows, std::size(kDatabaseRows)},
+    {"central_server", kCentralServerRows, std::size(kCentralServerRows)},
+    {"http_server", kHttpServerRows, std::size(kHttpServerRows)},
+    {"client", kClientRows, std::size(kClientRows)},
 };
+
+const catalogue &catalogue_named(std::string_view name) {
+    for (const catalogue &cat : kCatalogues)
+        if (name == cat.name) return cat;
+    ADD_FAILURE() << "no catalogue " << name;
+    return kCatalogues[0];
+}
+
+/* The row of `key` in catalogue `name`; fails the test when there is none. */
+const catalogue_row *row_named(std::string_view name, std::string_view key) {
+    const catalogue &cat = catalogue_named(name);
+    for (std::size_t i = 0; i < cat.count; ++i)
+        if (key == cat.rows[i].key) return &cat.rows[i];
+    ADD_FAILURE() << name << " has no row " << key;
+    return nullptr;
+}
 
 std::vector<std::int32_t> path_of(const catalogue_row &row) {
     std::vector<std::int32_t> tags;
@@ -79,6 +141,14 @@ const catalogue_row &user_row(std::size_t ordinal) { return kUserRows[ordinal - 
 TEST(CatalogueRows, EachCatalogueHasItsNumberOfOptions) {
     EXPECT_EQ(std::size(kUserRows), 172u);
     EXPECT_EQ(std::size(kDocrootRows), 10u);
+    EXPECT_EQ(std::size(kServerRows), 130u);
+    EXPECT_EQ(std::size(kProviderRows), 3u);
+    EXPECT_EQ(std::size(kProcessRows), 4u);
+    EXPECT_EQ(std::size(kRproxyRows), 7u);
+    EXPECT_EQ(std::size(kDatabaseRows), 21u);
+    EXPECT_EQ(std::size(kCentralServerRows), 23u);
+    EXPECT_EQ(std::size(kHttpServerRows), 12u);
+    EXPECT_EQ(std::size(kClientRows), 10u);
 }
 
 TEST(CatalogueRows, KeysAreUniqueWithinACatalogue) {
@@ -159,9 +229,31 @@ TEST(CatalogueRows, UserSectionsStandAtTheirOrdinals) {
         EXPECT_STREQ(user_row(start.ordinal).key, start.key) << "#" << start.ordinal;
 }
 
+TEST(CatalogueRows, ServerSectionsStandAtTheirOrdinals) {
+    const section_start starts[] = {
+        {1, "server_name"},
+        {25, "db_dir"},
+        {35, "shardkv_sstore_type"},
+        {52, "activity_logging"},
+        {74, "key_value_parameters"},
+        {84, "proxy_enabled"},
+        {93, "rproxy_enabled"},
+        {103, "initd_user"},
+        {109, "rund_log_dir"},
+        {112, "watch_log_dir"},
+        {115, "watchd_max_directories"},
+        {121, "watchfolderd_remote_tmpdir_conf"},
+        {125, "ssl_ciphers"},
+        {130, "ssl_protocol"},
+    };
+    for (const section_start &start : starts)
+        EXPECT_STREQ(kServerRows[start.ordinal - 1].key, start.key) << "#" << start.ordinal;
+}
+
 /* Rows whose key is not their path's tags joined by "_" (after dropping a
- * leading file_system step and the authorization step before token), with
- * the key they have instead. */
+ * leading file_system step, the authorization step before token and the
+ * watch step before a watch daemon's own element), with the key they have
+ * instead. */
 struct key_exception {
     const char *catalogue;
     const char *key;
@@ -195,6 +287,11 @@ TEST(CatalogueRows, KeysFollowTheirPathsExceptTheNamedOnes) {
         {"user", "bps2_test", "max_mem"},
         {"user", "range_test", "transfer_encryption_user_value"},
         {"docroot", "file_restriction", "restrictions"},
+        {"server", "initd_log_dir", "initd_log_directory"},
+        {"server", "rund_log_dir", "rund_log_directory"},
+        {"server", "watch_log_dir", "watch_log_directory"},
+        {"client", "ssh_key", "default_ssh_key"},
+        {"client", "transport_cipher", "encryption_cipher"},
     };
     std::size_t exceptions_met = 0;
     for (const catalogue &cat : kCatalogues) {
@@ -205,6 +302,8 @@ TEST(CatalogueRows, KeysFollowTheirPathsExceptTheNamedOnes) {
                 path.erase(0, std::string_view("file_system_").size());
             else if (path.starts_with("authorization_token_"))
                 path.erase(0, std::string_view("authorization_").size());
+            else if (path.starts_with("watch_watchd_") || path.starts_with("watch_watchfolderd_"))
+                path.erase(0, std::string_view("watch_").size());
             const key_exception *exception = nullptr;
             for (const key_exception &e : exceptions)
                 if (std::string_view(e.catalogue) == cat.name && std::string_view(e.key) == row.key)
@@ -251,6 +350,7 @@ TEST(CatalogueRows, StringListsNameAnItemElementBelowTheirContainer) {
         {"stgl_whitelist", PARSE_XML_TAG_opt},
         {"additional_shell_calls", PARSE_XML_TAG_command},
         {"file_restriction", PARSE_XML_TAG_restriction},
+        {"hosts", PARSE_XML_TAG_host},
     };
     std::size_t seen = 0;
     for (const catalogue &cat : kCatalogues) {
@@ -317,6 +417,96 @@ TEST(CatalogueRows, EveryDefaultIsAcceptedByItsType) {
                 << cat.name << " " << row.key << " \"" << row.default_text
                 << "\": " << (message ? message : "");
         }
+    }
+}
+
+/* A server row and the row of a server-side class that reads the same
+ * setting: the two must agree on type, default and lookup text. */
+struct shared_row {
+    const char *server_key;
+    const char *catalogue;
+    const char *key;
+};
+
+TEST(CatalogueRows, SettingsReadByTwoClassesAgree) {
+    const shared_row shared[] = {
+        {"rproxy_rules_rule_proxy_port", "rproxy", "proxy_port"},
+        {"rproxy_rules_rule_host", "rproxy", "host"},
+        {"rproxy_rules_rule_squash_user", "rproxy", "squash_user"},
+        {"rproxy_rules_rule_keyfile", "rproxy", "keyfile"},
+        {"rproxy_rules_rule_src_port_filtering", "rproxy", "src_port_filtering"},
+        {"ssl_ciphers", "client", "ssl_ciphers"},
+        {"cvtp_ciphers", "client", "cvtp_ciphers"},
+        {"cvtp_macs", "client", "cvtp_macs"},
+        {"ssl_protocol", "client", "ssl_protocol"},
+        {"initd_log_level", "server", "rund_log_level"},
+        {"initd_log_level", "server", "watch_log_level"},
+    };
+    for (const shared_row &pair : shared) {
+        const catalogue_row *a = row_named("server", pair.server_key);
+        const catalogue_row *b = row_named(pair.catalogue, pair.key);
+        if (!a || !b) continue;
+        EXPECT_EQ(a->type, b->type) << pair.key;
+        EXPECT_STREQ(a->default_text, b->default_text) << pair.key;
+        EXPECT_STREQ(a->lookup, b->lookup) << pair.key;
+    }
+}
+
+union parsed_value {
+    std::int32_t i32;
+    std::uint32_t u32;
+    std::uint64_t u64;
+};
+
+/* A text read through a row's own type and lookup list, and the number it
+ * must give. */
+struct named_value {
+    const char *catalogue;
+    const char *key;
+    const char *text;  // null: the row's default
+    std::uint64_t expected;
+};
+
+TEST(CatalogueRows, NamedValuesReadAsTheirNumbers) {
+    const named_value cases[] = {
+        {"server", "db_port", nullptr, 31415},
+        {"server", "db_port", "shardkv default", 36001},
+        {"server", "db_port", "sharddb default", 36001},
+        {"server", "db_type", nullptr, 0},
+        {"server", "db_type", "sharddb", 1},
+        {"server", "db_type", "ha_redis", 3},
+        {"server", "ssl_protocol", nullptr, 3},
+        {"server", "ssl_protocol", "tlsv1.2", 5},
+        {"server", "initd_log_level", nullptr, 1},
+        {"server", "shardkv_sstore_port", nullptr, 31415},
+        {"server", "watchfolderd_purge_drops_max_files", nullptr, 0x7FFFFFFFFFFFFFFFull},
+        {"server", "files_filelock_restriction", "write", 1},
+        {"client", "transport_cipher", nullptr, 1},
+        {"client", "transport_cipher", "aes-256-gcm", 9},
+        {"database", "buffer_capacity", nullptr, 150000},
+        {"database", "buffer_capacity", "Unlimited", 0xFFFFFFFFull},
+        {"central_server", "persistent_store_max_age", "Unlimited", 0xFFFFFFFFull},
+        {"central_server", "db_journal", "memory", 4},
+        {"central_server", "event_buffer_overrun", nullptr, 1},
+    };
+    for (const named_value &c : cases) {
+        const catalogue_row *row = row_named(c.catalogue, c.key);
+        if (!row) continue;
+        const char *text = c.text ? c.text : row->default_text;
+        ASSERT_NE(text, nullptr) << c.key;
+        parsed_value value{};
+        value.u64 = 0;
+        cv_uac_warning *warnings = nullptr;
+        EXPECT_EQ(cv_uac_type_parse_text(row->type, text, row->lookup, &value, &warnings), CV_OK)
+            << c.key << " \"" << text << "\"";
+        cv_uac_free_warnings(&warnings);
+        std::uint64_t got = 0;
+        switch (row->type) {
+        case CV_UAC_TYPE_UINT64: got = value.u64; break;
+        case CV_UAC_TYPE_UINT32: got = value.u32; break;
+        default: got = static_cast<std::uint64_t>(value.i32); break;
+        }
+        EXPECT_EQ(got, c.expected) << c.key << " \"" << text << "\"";
     }
 }
 
