@@ -6,6 +6,7 @@
 #include "uac/cv_uac_class_registry.h"
 #include "uac/cv_uac_classes.h"
 #include "uac/cv_uac_docroot.h"
+#include "uac/cv_uac_server.h"
 #include "uac/cv_uac_server_classes.h"
 #include "uac/cv_uac_user.h"
 
@@ -28,6 +29,9 @@ const cv_uac_class_entry kClasses[] = {
     CV_UAC_REGISTER(central_server),
     CV_UAC_REGISTER(http_server),
     CV_UAC_REGISTER(client),
+    // A server's text is the content of a <server> element, read back as one.
+    cv_uac_class_entry{"server", &cv_uac_server_class, cv_uac_server_option_count,
+                       cv_uac_server_from_fragment},
 };
 
 #undef CV_UAC_REGISTER

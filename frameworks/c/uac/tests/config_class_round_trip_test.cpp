@@ -50,7 +50,9 @@ std::vector<std::pair<std::string, std::string>> lookup_words(std::string_view l
     return words;
 }
 
-/* A word of the lookup list whose value differs from the default's. */
+/* A word of the lookup list whose value differs from the default's; a
+ * plain number when the list names no other value (a lookup reads numbers
+ * too). */
 std::string other_word(const cv_uac_option &row) {
     const auto words = lookup_words(row.lookup ? row.lookup : "");
     std::string default_value;
@@ -58,7 +60,7 @@ std::string other_word(const cv_uac_option &row) {
         if (row.default_text && word == row.default_text) default_value = value;
     for (auto it = words.rbegin(); it != words.rend(); ++it)
         if (it->second != default_value) return it->first;
-    return "<no other word>";
+    return default_value == "7" ? "8" : "7";
 }
 
 /* An override text for `row` that its type reads as a value other than
