@@ -5,10 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "config_test_support.h"
+#include "cv_test_temp_dir.h"
 #include "cvplatform/cv_containers.h"
 #include "uac/cv_uac_class_registry.h"
 #include "uac/cv_uac_server_classes.h"
@@ -188,6 +192,20 @@ TEST(server_lists, releasing_the_head_releases_the_list_but_not_a_held_member) {
     cv_uac_config_release(&processes->object);
 }
 
+TEST(server_lists, a_duplicate_of_a_member_is_that_member_alone) {
+    loaded_conf conf(fixture("lists.conf"));
+    ASSERT_NE(conf.set, nullptr);
+    cv_uac_rproxy *rules = nullptr;
+    ASSERT_EQ(cv_uac_get_rproxy_rules(conf.set, nullptr, &rules), 0u);
+    held<cv_uac_rproxy> list(rules);
+    cv_uac_config_object *copy = nullptr;
+    ASSERT_EQ(rules->next->object.header.descriptor->duplicate(&rules->next->object, &copy), 0u);
+    held<cv_uac_rproxy> second(reinterpret_cast<cv_uac_rproxy *>(copy));
+    EXPECT_EQ(second->next, nullptr);
+    EXPECT_EQ(text_of(second->balancing), "round_robin");
+    EXPECT_EQ(items_of(second->hosts), (std::vector<std::string>{"10.0.0.3", "10.0.0.4"}));
+}
+
 // ---- the checks ------------------------------------------------------------
 
 /* A rule read from the XML of one <rule> element's content. */
@@ -354,46 +372,26 @@ TEST(server_classes, defaults_and_values_read_from_the_rows) {
     held<cv_uac_database> database(made);
     EXPECT_EQ(text_of(database->server), "db.example");
     EXPECT_EQ(database->port, 3306u);
-    EXPECT_EQ(database->buffer_capacity, 0xFFFFFFFFu);
+    EXPECT_EQ(database->buffer_capacity, 0xFFFFFFFFu);  // "Unlimited"
     EXPECT_EQ(text_of(database->adapter), "mysql");
-    EXPECT_EQ(database->threads, 1u);
-    EXPECT_TRUE(database->session_progress);
-    EXPECT_FALSE(database->exit_on_database_error);
-
-    const cv_uac_database *db = cv_uac_database_defaults();
-    ASSERT_NE(db, nullptr);
-    EXPECT_EQ(db->port, 4406u);
-    EXPECT_EQ(db->buffer_capacity, 150000u);
-    EXPECT_EQ(text_of(db->server), "127.0.0.1");
+    EXPECT_EQ(cv_uac_database_defaults()->buffer_capacity, 150000u);
 
     const cv_uac_central_server *central = cv_uac_central_server_defaults();
     ASSERT_NE(central, nullptr);
-    EXPECT_EQ(central->port, 40001u);
-    EXPECT_EQ(central->backlog, 200);
     EXPECT_EQ(central->persistent_store_max_age, 86400u);
-    EXPECT_EQ(central->schema_validation, 1);
-    EXPECT_EQ(central->event_buffer_overrun, 1);
-    EXPECT_EQ(central->files_per_session, 1000000u);
+    EXPECT_EQ(central->event_buffer_overrun, 1);  // "block"
     EXPECT_EQ(text_of(central->transfer_list_path), "");
 
     const cv_uac_http_server *http = cv_uac_http_server_defaults();
     ASSERT_NE(http, nullptr);
     EXPECT_EQ(text_of(http->bind_address), "0.0.0.0");
     EXPECT_EQ(http->https_port, 8443u);
-    EXPECT_EQ(http->session_activity_timeout, 20u);
-    EXPECT_TRUE(http->restartable_transfers);
 
     const cv_uac_client *client = cv_uac_client_defaults();
     ASSERT_NE(client, nullptr);
-    EXPECT_EQ(client->transport_cipher, 1);
-    EXPECT_EQ(client->ssl_protocol, 3);
-    EXPECT_EQ(client->ssh_key, nullptr);
+    EXPECT_EQ(client->transport_cipher, 1);  // "aes-128"
+    EXPECT_EQ(client->ssl_protocol, 3);      // "tlsv1"
     EXPECT_STREQ(client->expanded_ssh_key, "");
-
-    const cv_uac_rproxy *rule = cv_uac_rproxy_defaults();
-    ASSERT_NE(rule, nullptr);
-    EXPECT_EQ(rule->proxy_port, 33001u);
-    EXPECT_FALSE(rule->src_port_filtering);
 }
 
 TEST(server_classes, each_is_registered_with_its_flags) {
@@ -414,6 +412,82 @@ TEST(server_classes, each_is_registered_with_its_flags) {
         ASSERT_NE(cv_uac_class_defaults(entry->descriptor), nullptr);
         EXPECT_EQ(entry->descriptor->flags, c.flags | CV_UAC_BASE_CLASS_FLAGS);
     }
+}
+
+// ---- conf.d overrides -------------------------------------------------------
+
+/* An etc folder whose corvane.conf is a copy of fixture `name`. */
+struct installation {
+    temp_dir dir;
+    std::string main;
+    explicit installation(const std::string &name) : main(dir / "corvane.conf") {
+        std::filesystem::copy_file(fixture(name), main);
+    }
+    std::string conf_d(const std::string &file) const { return dir / ("conf.d/" + file); }
+};
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+/* The http_server read from every root http_server element of `set`. */
+held<cv_uac_http_server> http_server_of(const cv_uac_conf_set *set) {
+    xmlNode *found[CV_UAC_MAX_FOUND_NODES + 1] = {};
+    std::size_t count = 0;
+    parse_xml_search_handle *handle = nullptr;
+    for (xmlNode *node = parse_xml_get_first_matching_node_args(
+             set->roots, &handle, PARSE_XML_TAG_http_server, PARSE_XML_END);
+         node && count < CV_UAC_MAX_FOUND_NODES;
+         node = parse_xml_get_next_matching_node(handle, nullptr))
+        found[count++] = node;
+    if (handle) (void)parse_xml_free_search_handle(handle);
+    cv_uac_http_server *made = nullptr;
+    EXPECT_EQ(cv_uac_load_http_server(set, found, nullptr, 0, &made), 0u);
+    return held<cv_uac_http_server>(made);
+}
+
+TEST(server_conf_d, a_single_object_override_is_its_root_element_and_wins_on_reload) {
+    installation etc("services.conf");
+    loaded_conf conf(etc.main, 0);
+    ASSERT_NE(conf.set, nullptr);
+    held<cv_uac_http_server> server = http_server_of(conf.set);
+    ASSERT_EQ(server->https_port, 8080u);
+    ASSERT_EQ(cv_uac_config_write_conf_d_override(server.base(), nullptr, nullptr, "https_port",
+                                                  "8443", etc.main.c_str()),
+              0u);
+    EXPECT_EQ(read_file(etc.conf_d("http_server_https_port.conf")),
+              "<CONF version=\"2\">\n"
+              "   <http_server>\n"
+              "      <https_port fitness=\"2147483647\">8443</https_port>\n"
+              "   </http_server>\n"
+              "</CONF>\n");
+    loaded_conf fresh(etc.main, 0);
+    ASSERT_NE(fresh.set, nullptr);
+    held<cv_uac_http_server> again = http_server_of(fresh.set);
+    EXPECT_EQ(again->https_port, 8443u);
+    EXPECT_EQ(again->http_port, 8080u);  // the main file's other values stay
+}
+
+// A list member's override file must not become a member of its list.
+TEST(server_conf_d, a_provider_override_adds_no_provider) {
+    installation etc("lists.conf");
+    loaded_conf conf(etc.main, 0);
+    ASSERT_NE(conf.set, nullptr);
+    cv_uac_provider *head = nullptr;
+    ASSERT_EQ(cv_uac_get_provider_list(conf.set, nullptr, nullptr, &head), 0u);
+    held<cv_uac_provider> list(head);
+    ASSERT_EQ(cv_uac_config_write_conf_d_override(&head->object, nullptr, nullptr, "spec",
+                                                  "ldap://other.example", etc.main.c_str()),
+              0u);
+    loaded_conf fresh(etc.main, 0);
+    cv_uac_provider *again = nullptr;
+    ASSERT_EQ(cv_uac_get_provider_list(fresh.set, nullptr, nullptr, &again), 0u);
+    held<cv_uac_provider> fresh_list(again);
+    EXPECT_EQ(provider_types(again), (std::vector<std::string>{"ldap", "local", "ldap-backup"}));
+    EXPECT_EQ(text_of(again->spec), "ldap://directory.example");
 }
 
 }  // namespace
