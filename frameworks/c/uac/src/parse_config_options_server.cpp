@@ -61,8 +61,8 @@ constexpr int kDbPortLineVerbosity = 2;
 constexpr std::int32_t kCheckLevel = 3;
 constexpr std::int32_t kChecksFrom = 0;
 
-/* Where the server's rule options sit below `<server>`; the first rule of
- * the rule list is written into their element. */
+/* What the keys of the server's rule options begin with; the rest of each
+ * key is the rule class's key for the same element. */
 constexpr std::string_view kRuleOptionPrefix = "rproxy_rules_rule_";
 
 constexpr const char *kScratchLabel = "cv_uac_server_serialize_to_xml";
