@@ -87,20 +87,12 @@ TEST(server_settings, the_class_is_registered_with_its_flags_and_parent) {
     EXPECT_STREQ(cv_uac_server_class.name, "server");
 }
 
-TEST(server_settings, reads_every_list_in_document_order) {
-    loaded_conf conf(fixture("three_lists.conf"));
-    held<cv_uac_server> server = server_of(conf.set);
-    ASSERT_NE(server.object, nullptr);
-    EXPECT_EQ(lists_of(*server.object), kThreeLists);
-    EXPECT_STREQ(server->server_name, "node-a");
-    EXPECT_STREQ(server->rproxy_rules_rule_bind_source_address, "gw.example");
-    EXPECT_EQ(server->rproxy_rules_rule_proxy_port, 33002u);
-}
-
 TEST(server_settings, serialized_text_read_back_is_a_fixed_point_with_all_three_lists) {
     loaded_conf conf(fixture("three_lists.conf"));
     held<cv_uac_server> server = server_of(conf.set);
     ASSERT_NE(server.object, nullptr);
+    ASSERT_EQ(lists_of(*server.object), kThreeLists);
+    EXPECT_EQ(server->rproxy_rules_rule_proxy_port, 33002u);
     const std::string first = serialized(server.base());
 
     cv_uac_config_object *read = nullptr;
