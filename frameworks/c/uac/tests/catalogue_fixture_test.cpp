@@ -300,6 +300,24 @@ void compare_defaults(cv_uac_class *cls, const std::string &fixture) {
 
 // ---- the fixtures themselves ---------------------------------------------
 
+/* A written default reads by its own type with its own lookup, so a default
+ * that landed in the wrong row or column shows before any class reads it. */
+void expect_default_parses(const fixture_row &row) {
+    const std::int32_t code = code_of(row.type);
+    if (row.default_text == kNone || row.default_text == kEmpty || code == -100) return;
+    any_value value{};
+    cv_uac_warning *warnings = nullptr;
+    const char *lookup = row.lookup == kNone || code == CV_UAC_TYPE_STRING_LIST
+                             ? nullptr
+                             : row.lookup.c_str();
+    EXPECT_EQ(cv_uac_type_parse_text(code, row.default_text.c_str(), lookup, &value, &warnings),
+              0u)
+        << "default '" << row.default_text << "' as " << row.type;
+    EXPECT_EQ(warnings, nullptr) << "default '" << row.default_text << "' warns";
+    cv_uac_free_warnings(&warnings);
+    (void)cv_uac_type_free(code, &value, nullptr);
+}
+
 /* A fixture's own form: ordinals 1 to N in order, unique keys, known type
  * names, every path step a known element or "..", a string list's item a
  * known element. */
@@ -323,6 +341,7 @@ void check_fixture_form(const std::string &fixture, std::size_t expected_count) 
         if (row.type == "string_list") {
             EXPECT_GT(parse_xml_tag_index(row.lookup.c_str()), 0) << "item " << row.lookup;
         }
+        expect_default_parses(row);
     }
 }
 
@@ -331,6 +350,14 @@ TEST(catalogue_fixtures, are_well_formed) {
     check_fixture_form("docroot.tsv", 10);
     check_fixture_form("trunk.tsv", 15);
     check_fixture_form("logging.tsv", 4);
+    check_fixture_form("server.tsv", 130);
+    check_fixture_form("provider.tsv", 3);
+    check_fixture_form("process.tsv", 4);
+    check_fixture_form("rproxy.tsv", 7);
+    check_fixture_form("database.tsv", 21);
+    check_fixture_form("central_server.tsv", 23);
+    check_fixture_form("http_server.tsv", 12);
+    check_fixture_form("client.tsv", 10);
 }
 
 // ---- the classes -----------------------------------------------------------
@@ -375,7 +402,9 @@ TEST_P(catalogue, notes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(classes, catalogue,
-                         ::testing::Values("user", "docroot", "trunk", "logging"),
+                         ::testing::Values("user", "docroot", "trunk", "logging", "server",
+                                           "provider", "process", "rproxy", "database",
+                                           "central_server", "http_server", "client"),
                          [](const ::testing::TestParamInfo<const char *> &info) {
                              return std::string(info.param);
                          });
