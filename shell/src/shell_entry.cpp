@@ -78,13 +78,6 @@ void err_printf(const char *fmt, ...) {
     va_end(args);
 }
 
-void out_printf(const char *fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    console_vprintf(CV_CONSOLE_OUT, fmt, args);
-    va_end(args);
-}
-
 int find_install_paths() {
     char exe_path[exe_path_size];
     const int rc = cv_path_get_exe_path(exe_path, sizeof exe_path);

@@ -38,10 +38,10 @@ struct shell_state {
 
 extern shell_state g_shell;
 
-/* Console writers: format into one 2048-byte buffer (longer output is cut)
- * and write it unbuffered to standard error or output. */
+/* The console writer: formats into one 2048-byte buffer (longer output is
+ * cut) and writes it unbuffered to standard error.  There is no writer for
+ * standard output: it is the child's data channel, never the shell's. */
 void err_printf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
-void out_printf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
 /* Fills g_shell.exe_dir and g_shell.conf_path.  0, or -1 (logged). */
 int find_install_paths();
