@@ -11,6 +11,7 @@
 // An override is read into a scratch value first and only replaces the
 // option's value once it has been read without a warning, so a malformed
 // override never costs the option its previous value.
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 #include <mutex>
@@ -598,25 +599,36 @@ cv_status cv_uac_config_load(cv_uac_class *cls, const cv_uac_load_request *reque
     return CV_OK;
 }
 
+namespace cv_uac_config_impl {
+
+cv_status load_wrapped_fragment(std::string_view open, const char *fragment,
+                                std::string_view close, cv_uac_conf_set **set) {
+    *set = nullptr;
+    const std::size_t length = std::strlen(fragment);
+    auto *wrapped = static_cast<char *>(
+        CV_UAC_MALLOC(open.size() + length + close.size() + 1, "Config object fragment"));
+    if (!wrapped) return CV_E_NO_MEMORY;
+    char *end = std::copy(open.begin(), open.end(), wrapped);
+    end = std::copy(fragment, fragment + length, end);
+    end = std::copy(close.begin(), close.end(), end);
+    *end = '\0';
+    *set = cv_uac_load_conf_file(wrapped, CV_UAC_LOAD_NO_CONF_D);
+    cv_uac_free(wrapped);
+    return *set ? CV_OK : CV_E_XML_PARSE;
+}
+
+}  // namespace cv_uac_config_impl
+
 cv_status cv_uac_config_from_fragment(cv_uac_class *cls, const char *fragment,
                                       cv_uac_config_object **object) {
     if (!object) return CV_E_INVALID;
     *object = nullptr;
     if (!cls || !fragment) return CV_E_INVALID;
-    constexpr std::string_view kOpen = "<CONF version=\"2\">";
-    constexpr std::string_view kClose = "</CONF>";
-    // The text is never cut: the buffer is as large as the fragment needs.
-    const std::size_t size = kOpen.size() + std::strlen(fragment) + kClose.size() + 1;
-    auto *wrapped = static_cast<char *>(CV_UAC_MALLOC(size, "Config object fragment"));
-    if (!wrapped) return CV_E_NO_MEMORY;
-    std::size_t cursor = 0;
-    const cv_status status =
-        cv_str_append_many(wrapped, size, &cursor, kOpen.data(), fragment, kClose.data(),
-                           static_cast<const char *>(nullptr));
-    cv_uac_conf_set *set =
-        status == CV_OK ? cv_uac_load_conf_file(wrapped, CV_UAC_LOAD_NO_CONF_D) : nullptr;
-    cv_uac_free(wrapped);
-    if (!set) return status != CV_OK ? status : CV_E_XML_PARSE;
+    cv_uac_conf_set *set = nullptr;
+    if (cv_status status = cv_uac_config_impl::load_wrapped_fragment("<CONF version=\"2\">",
+                                                                     fragment, "</CONF>", &set);
+        status != CV_OK)
+        return status;
     const cv_uac_load_request request{set, set->roots, nullptr, nullptr, 0};
     if (cv_status loaded = cv_uac_config_load(cls, &request, object); loaded != CV_OK) {
         (void)cv_uac_release_conf_file_set(set);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 #include <cstdint>
 
 #include "uac/cv_uac_config.h"
@@ -47,5 +48,12 @@ cv_status base_write_conf_d_override(cv_uac_config_object *object, cv_uac_conf_s
 cv_status user_build(cv_uac_config_object *object, const cv_uac_load_request *request);
 cv_status user_validate(cv_uac_config_object *object, cv_uac_warning **warnings,
                         std::int32_t strictness);
+
+/* Loads `open`, `fragment` and `close` joined, as a configuration of its
+ * own without conf.d, into `*set`; the buffer is sized to the text, which is
+ * never cut.  0; 8 when the buffer cannot be had; 28682 when the text does
+ * not load. */
+cv_status load_wrapped_fragment(std::string_view open, const char *fragment,
+                                std::string_view close, cv_uac_conf_set **set);
 
 }  // namespace cv_uac_config_impl

@@ -425,20 +425,13 @@ cv_status cv_uac_server_from_fragment(cv_uac_class *cls, const char *fragment,
     if (!object) return CV_E_INVALID;
     *object = nullptr;
     if (cls != &cv_uac_server_class || !fragment) return CV_E_INVALID;
-    constexpr std::string_view kOpen = "<CONF version=\"2\"><server>";
-    constexpr std::string_view kClose = "</server></CONF>";
-    // The buffer is as large as the fragment needs: the text is never cut.
-    const std::size_t size = kOpen.size() + std::strlen(fragment) + kClose.size() + 1;
-    auto *wrapped = static_cast<char *>(CV_UAC_MALLOC(size, "_duplicate"));
-    if (!wrapped) return CV_E_NO_MEMORY;
-    std::size_t cursor = 0;
-    const cv_status status =
-        cv_str_append_many(wrapped, size, &cursor, kOpen.data(), fragment, kClose.data(),
-                           static_cast<const char *>(nullptr));
-    cv_uac_conf_set *set =
-        status == CV_OK ? cv_uac_load_conf_file(wrapped, CV_UAC_LOAD_NO_CONF_D) : nullptr;
-    cv_uac_free(wrapped);
-    if (!set) return status != CV_OK ? status : CV_E_XML_PARSE;
+    // The list builders search server/... from the roots, so the text is
+    // read back as the content of a <server> element.
+    cv_uac_conf_set *set = nullptr;
+    if (cv_status status = cv_uac_config_impl::load_wrapped_fragment(
+            "<CONF version=\"2\"><server>", fragment, "</server></CONF>", &set);
+        status != CV_OK)
+        return status;
     xmlNode **elements = cv_uac_find_nodes(set, kServerPath);
     cv_uac_server *server = nullptr;
     const cv_status loaded = cv_uac_load_server(set, elements, &server);
