@@ -20,22 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string read_file(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> entries_of(const std::string &folder) {
-    std::vector<std::string> names;
-    std::error_code ignored;
-    for (const auto &entry : fs::directory_iterator(folder, ignored))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 struct warnings_list {
     cv_uac_warning *head = nullptr;
     ~warnings_list() { cv_uac_free_warnings(&head); }

@@ -36,22 +36,6 @@ std::string serialized(cv_uac_config_object *object, const char *indent = "",
     return xml.str();
 }
 
-std::string read_file(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> entries_of(const std::string &folder) {
-    std::vector<std::string> names;
-    std::error_code ignored;
-    for (const auto &entry : fs::directory_iterator(folder, ignored))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TEST(config_serialize, a_trunk_is_written_one_element_a_line_in_catalogue_order) {
     loaded_conf conf(config_fixture("trunks.conf"));
     cv_uac_trunk *read = nullptr;

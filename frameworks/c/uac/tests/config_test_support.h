@@ -1,14 +1,19 @@
 // Test support for the option model: the framework started around a test
 // program, the log captured, fixture paths, an owner that releases a config
-// object, and a small class `test` whose catalogue has what the real small
+// object, file reading, and a small class `test` whose catalogue has what the real small
 // classes lack: a string list, a path that climbs to a parent, an option
 // named *_INTERNAL, two paths sharing a prefix and a change rule.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "cv_test_log_capture.h"
@@ -25,6 +30,25 @@ public:
 };
 [[maybe_unused]] static ::testing::Environment *const framework_env =
     ::testing::AddGlobalTestEnvironment(new framework_environment);
+
+/* The whole content of file `path` ("" when it cannot be read). */
+inline std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+/* The names of the entries of `folder`, sorted (none when it cannot be
+ * listed). */
+inline std::vector<std::string> entries_of(const std::string &folder) {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto &entry : std::filesystem::directory_iterator(folder, ignored))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 inline std::string config_fixture(const std::string &name) {
     return std::string(CV_TEST_DATA_DIR) + "/config/" + name;

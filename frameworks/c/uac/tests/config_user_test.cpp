@@ -229,13 +229,6 @@ TEST(user_release, lets_go_of_the_attached_trunks_and_logging) {
     EXPECT_EQ(cv_uac_user_defaults()->session_timeout_sec, 60u);
 }
 
-std::string read_file(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 TEST(user_conf_d, an_override_is_laid_out_where_the_users_entries_are) {
     temp_dir dir;
     const std::string main = dir / "corvane.conf";

@@ -426,13 +426,6 @@ struct installation {
     std::string conf_d(const std::string &file) const { return dir / ("conf.d/" + file); }
 };
 
-std::string read_file(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 /* The http_server read from every root http_server element of `set`. */
 held<cv_uac_http_server> http_server_of(const cv_uac_conf_set *set) {
     xmlNode *found[CV_UAC_MAX_FOUND_NODES + 1] = {};
