@@ -25,6 +25,7 @@
 // text is built in a buffer that starts at 65536 bytes and grows as the
 // text needs: nothing is ever cut.
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "cvplatform/cv_log.h"
@@ -231,6 +232,22 @@ cv_status item_text(cv_uac_config_object *item, const char *indent, const serial
                                               formatter_context, &text->text);
 }
 
+/* Appends each member of the list at `head` as one `<tag>` element: its
+ * open and close lines led by `lead`, its options by `inner`. */
+template <typename Item>
+cv_status append_members(text_buffer &out, Item *head, const std::string &lead, const char *tag,
+                         const char *inner, const serialize_args &args) {
+    for (Item *item = head; item; item = item->next) {
+        owned_text text;
+        if (cv_status status = item_text(object_of(item), inner, args, args.formatter,
+                                         args.formatter_context, &text);
+            status != CV_OK)
+            return status;
+        out.append(lead, "<", tag, ">\n", text.text, lead, "</", tag, ">\n");
+    }
+    return CV_OK;
+}
+
 /* `prefix` followed by `units` copies of `unit`, as the base serializer
  * indents a line `units` levels down; null out of memory. */
 char *indent_of(const char *prefix, const char *unit, int units) {
@@ -354,44 +371,31 @@ cv_status cv_uac_server_serialize_to_xml(cv_uac_config_object *object, const cha
         out.append(written);
     }
 
+    const std::string one_down = std::string(prefix) + unit;
+    const std::string two_down = one_down + unit;
     if (server->providers) {
         out.append(prefix, "<authentication>\n");
-        for (cv_uac_provider *item = server->providers; item; item = item->next) {
-            owned_text text;
-            if (cv_status status = item_text(object_of(item), two.text, args, formatter,
-                                             formatter_context, &text);
-                status != CV_OK)
-                return status;
-            out.append(prefix, unit, "<provider>\n", text.text, prefix, unit, "</provider>\n");
-        }
+        if (cv_status status =
+                append_members(out, server->providers, one_down, "provider", two.text, args);
+            status != CV_OK)
+            return status;
         out.append(prefix, "</authentication>\n");
     }
     if (server->processes) {
-        out.append(prefix, "<initd>\n", prefix, unit, "<processes>\n");
-        for (cv_uac_process *item = server->processes; item; item = item->next) {
-            owned_text text;
-            if (cv_status status = item_text(object_of(item), three.text, args, formatter,
-                                             formatter_context, &text);
-                status != CV_OK)
-                return status;
-            out.append(prefix, unit, unit, "<process>\n", text.text, prefix, unit, unit,
-                       "</process>\n");
-        }
-        out.append(prefix, unit, "</processes>\n", prefix, "</initd>\n");
+        out.append(prefix, "<initd>\n", one_down, "<processes>\n");
+        if (cv_status status =
+                append_members(out, server->processes, two_down, "process", three.text, args);
+            status != CV_OK)
+            return status;
+        out.append(one_down, "</processes>\n", prefix, "</initd>\n");
     }
     cv_uac_rproxy *rest = spliced ? server->rules->next : server->rules;
     if (rest) {
-        out.append(prefix, "<rproxy>\n", prefix, unit, "<rules>\n");
-        for (cv_uac_rproxy *item = rest; item; item = item->next) {
-            owned_text text;
-            if (cv_status status = item_text(object_of(item), three.text, args, formatter,
-                                             formatter_context, &text);
-                status != CV_OK)
-                return status;
-            out.append(prefix, unit, unit, "<rule>\n", text.text, prefix, unit, unit,
-                       "</rule>\n");
-        }
-        out.append(prefix, unit, "</rules>\n", prefix, "</rproxy>\n");
+        out.append(prefix, "<rproxy>\n", one_down, "<rules>\n");
+        if (cv_status status = append_members(out, rest, two_down, "rule", three.text, args);
+            status != CV_OK)
+            return status;
+        out.append(one_down, "</rules>\n", prefix, "</rproxy>\n");
     }
     if (!out.ok()) return CV_E_NO_MEMORY;
     *xml = out.release_copy();
