@@ -65,3 +65,32 @@ constexpr const char *cv_uac_user_note(std::string_view key) {
  * class (every option at its default, the build step run without a
  * configuration), built on first use and never released; null when it
  * cannot be built. */
+
+/* Slots of an entry list: at most 63 entries and the terminator. */
+inline constexpr std::size_t CV_UAC_ENTRY_LIST_SIZE = 64;
+
+/* The entry list of `user_name`: the null-terminated entry elements of `set`
+ * that apply to the user, in precedence order.  First the user's own
+ * entries: every `user` entry whose trimmed, normalised name equals the
+ * name; failing that every one whose name matches "*\\NAME" ignoring case
+ * (a bare login name finds its domain-qualified entry, whose name is then
+ * the user's name for the rest of the look-up); failing that the first
+ * whose name, as a wildcard pattern, matches the name.  Then the groups the
+ * group providers say the user is a member of, by ascending precedence;
+ * then the groups whose names match, as patterns, a name of an entry
+ * already listed; then every `default` element.  An element is listed
+ * once.  Entries beyond CV_UAC_ENTRY_LIST_SIZE - 1 are left out, each
+ * logged as "Entry list full: %s entry %s (%s:%ld) not applied to user
+ * %s".  A null `user_name` gives the defaults alone.  Null for a null set,
+ * when nothing applies, or when the table cannot be allocated; release the
+ * list with cv_uac_free. */
+[[nodiscard]] xmlNode **cv_uac_get_user_or_group(const cv_uac_conf_set *set,
+                                                 const char *user_name);
+
+/* The settings of `user_name`: the user object read from the user's entry
+ * list (cv_uac_get_user_or_group; from the class defaults alone when there
+ * is none), with the user name handed to the build step.  Returns the
+ * object with one holder (release with cv_uac_config_release), or null when
+ * it cannot be built. */
+[[nodiscard]] cv_uac_user *cv_uac_get_user_settings(const cv_uac_conf_set *set,
+                                                    const char *user_name);
