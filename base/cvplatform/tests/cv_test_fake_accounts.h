@@ -99,7 +99,10 @@ inline child_run run_child(const std::string &filter, const std::string &folder)
         ::setenv("NSS_WRAPPER_GROUP", group_file(folder).c_str(), 1);
         ::setenv(kChildVariable, folder.c_str(), 1);
         // The sanitizer runtime is linked into the program and wants to be
-        // the first library; the preload comes first here, harmlessly.
+        // the first library (the preload comes first here, harmlessly), and
+        // refuses the wrapper's private load of the C library with its own
+        // symbol binding; the wrapper loads it plainly when told.
+        ::setenv("NSS_WRAPPER_DISABLE_DEEPBIND", "1", 1);
         std::string asan = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
         asan += (asan.empty() ? "" : ":") + std::string("verify_asan_link_order=0");
         ::setenv("ASAN_OPTIONS", asan.c_str(), 1);

@@ -256,8 +256,7 @@ cv_status ask_database(const char *user, const account_name &name, cv_account_gr
         if (status == CV_OK)
             cv_log_debug("user %s is a member of %zu groups", escaped(user).c_str(),
                          groups->count);
-        char text[kStatusTextSize];
-        cv_log_debug("Result: %u (%s)", status, cv_strerror(status, text, sizeof text));
+        cv_log_debug("Result: %u", status);
     }
     return status;
 }
@@ -290,9 +289,11 @@ bool set_bits_of_record(const system_provider &p, const membership_record &recor
         found |= set_bits_of(p, name_pieces{{group}}, group_bits);
         if (name.domain.empty() || !split_name(group).domain.empty()) continue;
         const name_pieces qualified{{name.domain, "\\", group}};
+        // The backslash is written as cv_log_escape writes one, so the line
+        // reads as the whole qualified name escaped.
         if (tracing())
-            cv_log_debug("Checking for existence of group %s\\%s", escaped(name.domain).c_str(),
-                         escaped(group).c_str());
+            cv_log_debug("Checking for existence of group %s\\\\%s",
+                         escaped(name.domain).c_str(), escaped(group).c_str());
         found |= set_bits_of(p, qualified, group_bits);
     }
     return found;

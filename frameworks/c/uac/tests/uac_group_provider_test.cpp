@@ -24,6 +24,7 @@
 #include "cv_test_log_capture.h"
 #include "cv_test_temp_dir.h"
 #include "cvplatform/cv_account.h"
+#include "cvplatform/cv_log.h"
 #include "uac/cv_uac.h"
 #include "uac/cv_uac_group_provider.h"
 
@@ -312,6 +313,35 @@ TEST_F(ProvidersUnderFakeAccounts, AUserIsAskedOfTheDatabaseOnce) {
     cv_uac_deinit();
     start("");
     EXPECT_EQ(ask("erin"), (membership{1, {0}}));
+}
+
+TEST_F(ProvidersUnderFakeAccounts, TracesTheLookUpOnlyWhenVerbose) {
+    CV_TEST_FAKE_ACCOUNTS_CHILD_ONLY();
+    start("");
+    const int debug_enabled = cv_log_debug_enabled;
+    const int verbosity = cv_log_verbosity;
+    cv_log_debug_enabled = 1;
+    cv_log_verbosity = 0;
+    std::string mark = cv_test_log_capture::mark();
+    EXPECT_EQ(ask("alice").answer, 1);
+    EXPECT_EQ(cv_test_log_capture::since(mark).find("DBG"), std::string::npos);
+
+    cv_log_verbosity = 1;
+    mark = cv_test_log_capture::mark();
+    EXPECT_EQ(ask("CORP\\alice").answer, 1);
+    const std::string log = cv_test_log_capture::since(mark);
+    cv_log_debug_enabled = debug_enabled;
+    cv_log_verbosity = verbosity;
+    // Names are escaped: a backslash reads "\\".
+    for (const char *line : {
+             "DBG Checking for groups in domain CORP, user CORP\\\\alice\r\n",
+             "DBG No account CORP\\\\alice, checking for groups of user alice\r\n",
+             "DBG user CORP\\\\alice is a member of 3 groups\r\n",
+             "DBG Result: 0\r\n",
+             "DBG user CORP\\\\alice is a member of staff\r\n",
+             "DBG Checking for existence of group CORP\\\\staff\r\n",
+         })
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\nin:\n" << log;
 }
 
 TEST_F(ProvidersUnderFakeAccounts, AnAnsweringPlugInIsAskedFirstAndEndsTheQuestioning) {
