@@ -2,10 +2,12 @@
 // unloading it.
 //
 // Group plug-ins are libraries of this kind: files named "*.cveu" in the
-// program's folder, loaded through these functions.  A library is loaded
-// with all its references resolved at once (a library that lacks one fails
-// to load instead of failing later in a call) and its symbols are kept to
-// itself, so that two plug-ins may define the same names.
+// program's folder, loaded through cv_lib_load_trusted, which refuses a
+// file that an account other than root and the program's owner could have
+// planted or changed, and loads exactly the file it checked.  A library is
+// loaded with all its references resolved at once (a library that lacks one
+// fails to load instead of failing later in a call) and its symbols are
+// kept to itself, so that two plug-ins may define the same names.
 #pragma once
 
 #include <cstddef>
