@@ -106,9 +106,9 @@ user_entries entries_of_user(std::uint32_t n) {
     std::snprintf(name, sizeof name, "user%05u", n % bench::kUsers);
     user_entries entries;
     xmlNode *name_element = parse_xml_get_first_matching_node_args(
-        shared_set()->roots, nullptr, PARSE_XML_TAG_realms, PARSE_XML_TAG_realm,
-        PARSE_XML_TAG_users, PARSE_XML_TAG_user, PARSE_XML_STRING_EQUALS, name,
-        PARSE_XML_TAG_name, PARSE_XML_END);
+        shared_set()->roots, nullptr, PARSE_XML_TAG_aaa, PARSE_XML_TAG_realms,
+        PARSE_XML_TAG_realm, PARSE_XML_TAG_users, PARSE_XML_TAG_user, PARSE_XML_STRING_EQUALS,
+        name, PARSE_XML_TAG_name, PARSE_XML_END);
     if (!name_element) return entries;
     entries.list[0] = name_element->parent;
     entries.list[1] = parse_xml_get_first_matching_node_args(shared_set()->roots, nullptr,
