@@ -295,9 +295,11 @@ cv_status cv_user_name_normalize(char *name, std::size_t size, int mode) {
         const cv_status status = mode == CV_NAME_DIRECTORY
                                      ? cv_domain_lookup_hook(asked, flat, sizeof flat)
                                      : cv_domain_cache_lookup(asked, flat, sizeof flat);
-        if (status != CV_OK)
+        // Without a directory service there is nothing to locate: the name
+        // keeps its domain without a complaint on every comparison.
+        if (status != CV_OK && status != CV_E_NOT_PRESENT)
             cv_log_error("Unable to locate domain %s.  Leaving name as is.", asked);
-        else
+        else if (status == CV_OK)
             (void)copy_part(flat, domain_part, ascii_upper);
     }
 
@@ -338,7 +340,9 @@ cv_status cv_domain_cache_lookup(const char *domain, char *flat_name, std::size_
     }
 
     char flat[CV_NAME_PART_SIZE];
-    if (cv_domain_lookup_hook(domain, flat, sizeof flat) != CV_OK) return CV_E_FILE_NOT_FOUND;
+    if (const cv_status status = cv_domain_lookup_hook(domain, flat, sizeof flat);
+        status != CV_OK)
+        return status == CV_E_NOT_PRESENT ? CV_E_NOT_PRESENT : CV_E_FILE_NOT_FOUND;
     flat[sizeof flat - 1] = '\0';
 
     char *domain_copy = duplicate(domain);

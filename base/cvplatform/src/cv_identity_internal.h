@@ -5,11 +5,8 @@
 
 #include <cstddef>
 
+#include "cvplatform/cv_error.h"
 #include "cvplatform/cv_status.h"
-
-/* Domain and user parts of an account name hold at most this many bytes,
- * terminator included. */
-inline constexpr std::size_t CV_NAME_PART_SIZE = 512;
 
 /* The computer's name.  0, or the system's error. */
 cv_status cv_native_host_name(char *buf, std::size_t size);
@@ -20,7 +17,8 @@ cv_status cv_native_host_name(char *buf, std::size_t size);
 cv_status cv_native_process_owner(char *buf, std::size_t size);
 
 /* Asks the directory service for the flat (short) name of `domain`.  0; else
- * the service's error.  There is no directory service on POSIX: always 2. */
+ * the service's error; CV_E_NOT_PRESENT where the platform has no directory
+ * service (POSIX: always). */
 cv_status cv_native_domain_flat_name(const char *domain, char *flat_name, std::size_t size);
 
 /* The directory look-up used by cv_user_name_normalize and the domain cache:

@@ -70,6 +70,10 @@ cv_status cv_get_host_name(char *buf, std::size_t size);
  * empty. */
 cv_status cv_get_current_user_name(char *buf, std::size_t size);
 
+/* Domain and user parts of an account name hold at most this many bytes,
+ * terminator included. */
+inline constexpr std::size_t CV_NAME_PART_SIZE = 512;
+
 /* Modes of cv_user_name_normalize. */
 enum : int {
     CV_NAME_UNTOUCHED = 0,       /* leave the name as it is */
@@ -89,7 +93,8 @@ inline constexpr int CV_NAME_RESOLUTION_MODE = CV_NAME_DOMAIN_CACHE;
  * nothing; CV_NAME_DIRECTORY and CV_NAME_DOMAIN_CACHE replace the domain by
  * its flat name from the directory (directly or through the cache); when
  * that fails "Unable to locate domain %s.  Leaving name as is." is logged and
- * the domain kept as written.  0; 22 for a null name, zero size, an
+ * the domain kept as written.  Where the platform has no directory service
+ * (POSIX) the domain is kept as written and nothing is logged.  0; 22 for a null name, zero size, an
  * unterminated name or an unknown mode; 28677 when a part exceeds 511 bytes
  * or the result does not fit (the name is then unchanged). */
 cv_status cv_user_name_normalize(char *name, std::size_t size, int mode);
@@ -99,6 +104,7 @@ inline constexpr std::size_t CV_DOMAIN_CACHE_ENTRIES = 20;
 
 /* The flat name of `domain` (compared ignoring case), through a process-wide
  * cache of CV_DOMAIN_CACHE_ENTRIES look-ups.  0; 2 when the domain cannot be
- * found (failures are not cached); 8 out of memory; 22 for null arguments or
+ * found (failures are not cached); 28700 where the platform has no
+ * directory service; 8 out of memory; 22 for null arguments or
  * zero size; 28677 when the flat name is cut. */
 cv_status cv_domain_cache_lookup(const char *domain, char *flat_name, std::size_t size);

@@ -5,8 +5,8 @@
 // was authenticated as, so on POSIX the owner names the user; the
 // environment's USER and LOGNAME are whatever the login's environment says.
 // There is no directory service that knows the flat names of Windows
-// domains, so that look-up always fails and names keep their domain as
-// written.
+// domains: the look-up answers that there is none, and names keep their
+// domain as written.
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -67,5 +67,5 @@ cv_status cv_native_process_owner(char *buf, std::size_t size) {
 
 cv_status cv_native_domain_flat_name(const char *, char *flat_name, std::size_t size) {
     if (flat_name && size > 0) flat_name[0] = '\0';
-    return CV_E_FILE_NOT_FOUND;
+    return CV_E_NOT_PRESENT;
 }
