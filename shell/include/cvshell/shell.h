@@ -10,7 +10,6 @@
 
 #include <cstddef>
 #include <string>
-#include <vector>
 
 #include "cvshell/policy.h"
 
