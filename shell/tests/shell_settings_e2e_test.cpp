@@ -233,4 +233,40 @@ TEST_F(Settings, AnOverrideInConfDReplacesTheUsersCommands) {
     expect_refused("oldtool");
 }
 
+/* Debian's fake account database: NSS look-ups answered from test files. */
+constexpr const char *nss_wrapper_library = "/usr/lib/x86_64-linux-gnu/libnss_wrapper.so";
+
+TEST_F(Settings, AGroupTheAccountIsAMemberOfAddsItsCommands) {
+    if (!fs::exists(nss_wrapper_library))
+        GTEST_SKIP() << nss_wrapper_library << " is missing (Debian package libnss-wrapper)";
+    // The process owner is "alice" for this run, a member of transfer-staff.
+    const std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
+    const fs::path passwd = inst_.base() / "passwd", group = inst_.base() / "group";
+    e2e::write_file(passwd, "alice:x:" + uid + ":" + gid + ":Alice:/tmp:/bin/sh\n");
+    e2e::write_file(group, "alice:x:" + gid + ":\ntransfer-staff:x:4242:alice\n"
+                           "other-staff:x:4243:bob\n");
+    write_conf(conf("",
+                    "<group><name>transfer-staff</name>" + commands({"grouptool"}) + "</group>"
+                    "<group><name>other-staff</name>" + commands({"mytool"}) + "</group>"));
+    auto env = base_env();
+    env["USER"] = "alice";
+    env["LD_PRELOAD"] = nss_wrapper_library;
+    env["NSS_WRAPPER_PASSWD"] = passwd.string();
+    env["NSS_WRAPPER_GROUP"] = group.string();
+    // The sanitized build: its runtime would have to come first, and it
+    // cannot run a C library loaded with deep binding.
+    env["ASAN_OPTIONS"] = "verify_asan_link_order=0";
+    env["NSS_WRAPPER_DISABLE_DEEPBIND"] = "1";
+
+    const run_result ok = inst_.run({"-c", "grouptool"}, env);
+    EXPECT_EQ(ok.status, 0) << ok.err << inst_.log();
+    EXPECT_TRUE(contains(ok.out, "argv[0]=" + (inst_.bin() / "grouptool").string() + "\n"))
+        << ok.out;
+    EXPECT_TRUE(contains(inst_.log(), "LOG Login user=alice client=unknown\r\n")) << inst_.log();
+
+    const run_result other = inst_.run({"-c", "mytool"}, env);
+    EXPECT_EQ(other.status, 1);
+    EXPECT_EQ(other.err, "Command not accepted: mytool\n");
+}
+
 }  // namespace
