@@ -350,18 +350,23 @@ TEST_F(Input, TheAccountNamesTheUserNotTheEnvironment) {
     EXPECT_EQ(count_lines_with(log, "Process owner"), 1) << log;
 }
 
-TEST_F(Input, AnOwnerWithoutAccountNameLeavesTheEnvironmentsName) {
+TEST_F(Input, AnOwnerWithoutAccountNameIsNotNamedByTheEnvironment) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to run the shell as a uid without an account";
     uid_t uid = 60000;
     while (getpwuid(uid) != nullptr) ++uid;
     inst_.open_to(uid, uid);
     auto env = base_env();
     env["USER"] = "envname";
-    const run_result r = inst_.run_entries({"-c", "sh"}, e2e::env_entries(env), {true, uid, uid});
+    const run_result r = inst_.run_entries({"-c", "cvcp -S. -V1"}, e2e::env_entries(env),
+                                           {true, uid, uid});
     EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.err, "Server configuration error\n");
+    EXPECT_EQ(r.out, "");
     const std::string log = inst_.log();
-    EXPECT_TRUE(contains(log, "LOG Process owner has no account name, using env name\r\n")) << log;
-    EXPECT_TRUE(contains(log, "command=sh user=envname client=")) << log;
+    EXPECT_TRUE(contains(log, "LOG Process owner has no account name\r\n")) << log;
+    EXPECT_TRUE(contains(log, "ERR Error retrieving current user name (")) << log;
+    EXPECT_FALSE(contains(log, "envname")) << log;
+    EXPECT_FALSE(contains(log, "Executing")) << log;
 }
 
 /* The child's environment as the stand-in prints it, one entry per line. */

@@ -213,35 +213,18 @@ cv_status user_name_from_environment_first(char *buf, std::size_t size) {
     return CV_OK;
 }
 
-/* POSIX: the owner names the user; the environment only when the owner's
- * account has no name. */
+/* POSIX: the owner names the user.  An owner whose account has no name
+ * leaves the user unnamed: a name the login's environment offers is the
+ * client's choice, and settings resolved for it would be another user's. */
 cv_status user_name_from_owner_first(char *buf, std::size_t size) {
     char owner[kOwnerNameSize];
     const cv_status owner_status = cv_native_process_owner(owner, sizeof owner);
-    if (owner_status != CV_OK && owner_status != CV_E_FILE_NOT_FOUND)
-        return resolve_failure(buf, owner_status);
-    const bool owner_has_name = owner_status == CV_OK;
-
-    cv_status status = CV_OK;
-    bool environment_has_name = false;
-    if (!owner_has_name) {
-        status = environment_user_name(buf, size);
-        environment_has_name = status == CV_OK;
-    }
-    switch (cv_user_name_source_for(cv_user_name_rule::owner_first, owner_has_name,
-                                    environment_has_name)) {
-    case cv_user_name_source::process_owner:
-        status = cv_str_copy(buf, owner, size);
-        if (status != CV_OK) return resolve_failure(buf, status);
-        log_environment_names_differing_from(owner);
-        return CV_OK;
-    case cv_user_name_source::environment:
-        cv_log_info("Process owner has no account name, using env name");
-        return CV_OK;
-    case cv_user_name_source::none:
-        break;
-    }
-    return resolve_failure(buf, status);
+    if (owner_status == CV_E_FILE_NOT_FOUND) cv_log_info("Process owner has no account name");
+    if (owner_status != CV_OK) return resolve_failure(buf, owner_status);
+    const cv_status status = cv_str_copy(buf, owner, size);
+    if (status != CV_OK) return resolve_failure(buf, status);
+    log_environment_names_differing_from(owner);
+    return CV_OK;
 }
 
 }  // namespace

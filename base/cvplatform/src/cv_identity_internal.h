@@ -37,8 +37,8 @@ enum class cv_user_name_rule {
     environment_first,
     /* POSIX: the process owner, the account the login was authenticated
      * as, is the user; a differing environment name is logged and ignored.
-     * Only an owner without an account name leaves the environment's name
-     * to serve. */
+     * An owner without an account name has no name: the environment never
+     * names the user, whatever it claims. */
     owner_first,
 };
 
@@ -53,8 +53,8 @@ enum class cv_user_name_source { process_owner, environment, none };
 constexpr cv_user_name_source cv_user_name_source_for(cv_user_name_rule rule,
                                                       bool owner_has_name,
                                                       bool environment_has_name) {
-    if (rule == cv_user_name_rule::owner_first && owner_has_name)
-        return cv_user_name_source::process_owner;
+    if (rule == cv_user_name_rule::owner_first)
+        return owner_has_name ? cv_user_name_source::process_owner : cv_user_name_source::none;
     return environment_has_name ? cv_user_name_source::environment : cv_user_name_source::none;
 }
 

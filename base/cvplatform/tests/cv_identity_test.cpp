@@ -362,7 +362,7 @@ TEST(UserNameRule, WhichSourceNamesTheUser) {
         {rule::environment_first, false, false, source::none},
         {rule::owner_first, true, true, source::process_owner},
         {rule::owner_first, true, false, source::process_owner},
-        {rule::owner_first, false, true, source::environment},
+        {rule::owner_first, false, true, source::none},  // never the client's choice
         {rule::owner_first, false, false, source::none},
     };
     for (const auto &c : cases)
@@ -451,24 +451,18 @@ std::string as_uid_without_account(Body body) {
     return text;
 }
 
-TEST(CurrentUserPosixRule, OwnerWithoutAnAccountNameLeavesTheEnvironmentsName) {
+TEST(CurrentUserPosixRule, AnOwnerWithoutAnAccountNameIsNoUserWhateverTheEnvironmentSays) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to run as a uid without an account";
     user_environment env;
     env.set("LOGNAME", "envname");
+    env.set("USER", "root");
     const std::string mark = captured::mark();
     const std::string name = as_uid_without_account([] {
         char buf[64] = "garbage";
         const cv_status status = cv_get_current_user_name(buf, sizeof buf);
         return std::to_string(status) + ":" + buf;
     });
-    EXPECT_EQ(name, "0:envname");
-    EXPECT_NE(captured::since(mark).find("LOG Process owner has no account name, using env name"),
+    EXPECT_EQ(name, "2:");
+    EXPECT_NE(captured::since(mark).find("LOG Process owner has no account name"),
               std::string::npos);
-
-    env.set("LOGNAME", "");
-    EXPECT_EQ(as_uid_without_account([] {
-                  char buf[64] = "garbage";
-                  return std::to_string(cv_get_current_user_name(buf, sizeof buf)) + ":" + buf;
-              }),
-              "22:");
 }

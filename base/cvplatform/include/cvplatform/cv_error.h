@@ -60,7 +60,11 @@ inline constexpr std::size_t CV_HOST_NAME_SIZE = 8192;
  * zero size, or when the name cannot be read; 28677 when it is cut. */
 cv_status cv_get_host_name(char *buf, std::size_t size);
 
-/* The current user's name from the environment: USER when set and not empty,
+/* The current user's name.  On POSIX it is the process owner's account
+ * name, whatever the environment says (differing USER or LOGNAME values are
+ * logged); an owner without an account name is no user: 2, with "Process
+ * owner has no account name" logged.  On Windows it is taken from the
+ * environment: USER when set and not empty,
  * else LOGNAME, else USERNAME, normalised with USERDOMAIN (or DOMAINNAME) to
  * DOMAIN\user (the bare user when the domain is this computer).  A name
  * that differs from the process owner's is logged ("Process owner and %USER%
