@@ -1,0 +1,266 @@
+// cvconf as an administrator meets it: the real binary in a staged
+// installation tree (bin/ with cvconf, cvshell and stand-in tools, etc/
+// with a fixture configuration, var/log/), judged by its exit status, its
+// console output and the files it leaves.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace {
+
+using e2e::contains;
+namespace fs = std::filesystem;
+using e2e::run_result;
+
+std::string fixture(const std::string &name) {
+    return e2e::read_file(fs::path(CVCONF_TEST_DATA) / name);
+}
+
+/* An installation with cvconf beside the shell and `conf` as its main
+ * configuration file. */
+class staged : public e2e::installation {
+public:
+    explicit staged(const std::string &conf_fixture) {
+        fs::copy_file(CVCONF_BINARY, bin() / "cvconf");
+        e2e::write_file(main(), fixture(conf_fixture));
+    }
+    fs::path main() const { return root() / "etc/corvane.conf"; }
+    fs::path conf_d() const { return root() / "etc/conf.d"; }
+    run_result cvconf(const std::vector<std::string> &args) const {
+        return run(args, {{"PATH", "/usr/bin:/bin"}}, "", "cvconf");
+    }
+};
+
+/* The line of `output` that ends with "\t<key> = ...", or "". */
+std::string line_of(const std::string &output, const std::string &key) {
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);)
+        if (contains(line, "\t" + key + " = ") || line.rfind(key + " = ", 0) == 0) return line;
+    return "";
+}
+
+// Each row: who, which option, the line `show --origin` gives for it.  The
+// configuration's own lines are those of data/resolution.conf.
+struct resolution_case {
+    const char *user;
+    const char *key;
+    const char *origin_line; /* with FILE standing for the main file's path */
+};
+
+const resolution_case kResolution[] = {
+    // A bare login name finds its domain-qualified entry.
+    {"alice", "session_timeout_sec", "FILE:9: user CORP\\alice\tsession_timeout_sec = 11"},
+    {"CORP\\alice", "session_timeout_sec", "FILE:9: user CORP\\alice\tsession_timeout_sec = 11"},
+    // An own entry, and a group named like the user for what it lacks.
+    {"bob", "session_timeout_sec", "FILE:14: user bob\tsession_timeout_sec = 22"},
+    {"bob", "connection_timeout_sec", "FILE:24: group bob\tconnection_timeout_sec = 44"},
+    // Only a wildcard entry matches.
+    {"walter", "session_timeout_sec", "FILE:18: user w*\tsession_timeout_sec = 33"},
+    // No entry of one's own: the default entry, then the built-in default.
+    {"carol", "connection_timeout_sec", "FILE:31: default\tconnection_timeout_sec = 55"},
+    {"carol", "session_timeout_sec", "(default)\tsession_timeout_sec = 60"},
+};
+
+TEST(cvconf_show, each_value_names_the_entry_it_comes_from) {
+    staged tree("resolution.conf");
+    for (const resolution_case &row : kResolution) {
+        SCOPED_TRACE(std::string(row.user) + " " + row.key);
+        const run_result r = tree.cvconf({"show", "user", row.user, "--origin"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        std::string expected = row.origin_line;
+        if (expected.rfind("FILE", 0) == 0) expected.replace(0, 4, tree.main().string());
+        EXPECT_EQ(line_of(r.out, row.key), expected);
+    }
+}
+
+TEST(cvconf_show, lists_one_item_a_line_and_options_go_before_the_command_too) {
+    staged tree("resolution.conf");
+    const run_result r = tree.cvconf({"--conf", tree.main().string(), "show", "user", "alice"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "\nadditional_shell_calls =\n    report --daily\n"
+                                "    !purge --old \"a b\"\n"))
+        << r.out;
+    EXPECT_TRUE(contains(r.out, "\nsession_timeout_sec = 11\n"));
+    EXPECT_TRUE(contains(r.out, "\n[logging]\n"));
+}
+
+TEST(cvconf_show, json_reads_back_with_every_byte_of_every_value) {
+    if (std::system("python3 -c '' >/dev/null 2>&1") != 0) GTEST_SKIP() << "python3 is missing";
+    staged tree("texts.conf");
+    // A name that is not UTF-8 stands for itself in the document.
+    const std::string name = "dora\xff\x01";
+    const run_result r = tree.cvconf({"show", "user", name, "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const fs::path document = tree.base() / "show.json";
+    e2e::write_file(document, r.out);
+    e2e::write_file(tree.base() / "read.py", R"(import json, sys
+d = json.load(open(sys.argv[1], encoding="utf-8"))
+assert d["class"] == "user", d["class"]
+assert d["name"].encode("utf-8", "surrogateescape") == b"dora\xff\x01", repr(d["name"])
+opts = {o["key"]: o for o in d["options"]}
+assert opts["additional_shell_calls"]["value"] is None, opts["additional_shell_calls"]
+assert opts["session_timeout_sec"]["value"] == "60"
+assert opts["session_timeout_sec"]["origin"] is None
+assert isinstance(d["docroots"], list) and isinstance(d["warnings"], list)
+print("ok")
+)");
+    // The entry is dora's only when the name is dora: look her up too.
+    const run_result own = tree.cvconf({"show", "user", "dora", "--json"});
+    ASSERT_EQ(own.status, 0) << own.err;
+    e2e::write_file(tree.base() / "own.json", own.out);
+    e2e::write_file(tree.base() / "own.py", R"(import json, sys
+d = json.load(open(sys.argv[1], encoding="utf-8"))
+o = {o["key"]: o for o in d["options"]}["additional_shell_calls"]
+assert o["value"] == ['say "hi" \\ <&> caf\u00e9\ttab'], repr(o["value"])
+assert o["origin"]["line"] == 9 and o["origin"]["entry"] == "user dora", o["origin"]
+assert o["origin"]["file"].endswith("/etc/corvane.conf"), o["origin"]
+print("ok")
+)");
+    for (const auto &[script, json] : {std::pair{"read.py", "show.json"}, {"own.py", "own.json"}}) {
+        const std::string command = "python3 " + (tree.base() / script).string() + " " +
+                                    (tree.base() / json).string() + " > " +
+                                    (tree.base() / "py.out").string() + " 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0) << e2e::read_file(tree.base() / "py.out");
+    }
+}
+
+struct check_case {
+    const char *what;
+    const char *conf;
+    int status;
+    const char *expected; /* a line the output (or the error) holds */
+};
+
+const check_case kChecks[] = {
+    {"a clean configuration", "resolution.conf", 0, "1 files checked, 0 problems"},
+    {"a misspelt element", "misspelt.conf", 1,
+     "corvane.conf:9: user bob: unknown element <cvsync_enabeld>: did you mean "
+     "<cvsync_enabled>?"},
+    {"a file that is not XML", "broken.conf", 2, "corvane.conf: not a well-formed configuration file"},
+};
+
+TEST(cvconf_check, exit_status_says_sound_findings_or_unreadable) {
+    for (const check_case &row : kChecks) {
+        SCOPED_TRACE(row.what);
+        staged tree(row.conf);
+        const run_result r = tree.cvconf({"check"});
+        EXPECT_EQ(r.status, row.status) << r.out << r.err;
+        EXPECT_TRUE(contains(r.out + r.err, row.expected)) << r.out << r.err;
+    }
+}
+
+TEST(cvconf_check, an_unreadable_conf_d_file_is_named_and_exits_2) {
+    staged tree("resolution.conf");
+    fs::create_directories(tree.conf_d());
+    e2e::write_file(tree.conf_d() / "half.conf", "<CONF version=\"2\"><aaa>");
+    const run_result r = tree.cvconf({"check"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(contains(r.out, (tree.conf_d() / "half.conf").string() + ": cannot be read"))
+        << r.out;
+}
+
+TEST(cvconf_set, writes_an_override_that_show_then_reports) {
+    staged tree("resolution.conf");
+    const run_result r = tree.cvconf({"set", "user", "bob", "session_timeout_sec", "120"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const fs::path file = tree.conf_d() / "user_session_timeout_sec@bob@transfer.conf";
+    ASSERT_TRUE(fs::is_regular_file(file));
+    EXPECT_EQ(r.out, file.string() + ":8: user bob\tsession_timeout_sec = 120\n");
+    const run_result shown = tree.cvconf({"show", "user", "bob"});
+    EXPECT_TRUE(contains(shown.out, "\nsession_timeout_sec = 120\n")) << shown.out;
+
+    const run_result removed = tree.cvconf({"unset", "user", "bob", "session_timeout_sec"});
+    ASSERT_EQ(removed.status, 0) << removed.err;
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_EQ(removed.out, tree.main().string() + ":14: user bob\tsession_timeout_sec = 22\n");
+}
+
+TEST(cvconf_set, a_bad_value_or_key_writes_nothing) {
+    staged tree("resolution.conf");
+    struct bad {
+        std::vector<std::string> args;
+        int status;
+        const char *message;
+    };
+    const bad rows[] = {
+        {{"set", "user", "bob", "cvsync_enabled", "maybe"}, 1, "cvsync_enabled: maybe refused: "},
+        {{"set", "user", "bob", "session_timeout_sec", "-5"}, 1, "session_timeout_sec: -5 refused"},
+        {{"set", "user", "bob", "no_such_option", "1"}, 2, "user objects have no option named"},
+        {{"set", "trunk", "seven", "trunk_mcast_port", "6000"}, 2, "seven is not a trunk id"},
+        {{"set", "user", "walter", "session_timeout_sec", "5"}, 1, "wildcard entry w*"},
+        {{"set", "user", "bob", "session_timeout_sec"}, 2, "usage: cvconf set"},
+    };
+    for (const bad &row : rows) {
+        SCOPED_TRACE(row.args[3]);
+        const run_result r = tree.cvconf(row.args);
+        EXPECT_EQ(r.status, row.status);
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(contains(r.err, row.message)) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_FALSE(fs::exists(tree.conf_d()));
+    }
+}
+
+TEST(cvconf_set, refuses_a_linked_or_others_writable_conf_d) {
+    struct unsafe {
+        const char *what;
+        void (*arrange)(const staged &tree, const fs::path &elsewhere);
+        const char *message;
+    };
+    const unsafe rows[] = {
+        {"conf.d is a link",
+         [](const staged &tree, const fs::path &elsewhere) {
+             fs::create_directories(elsewhere);
+             fs::create_directory_symlink(elsewhere, tree.conf_d());
+         },
+         "is a link or a file, not a folder"},
+        {"conf.d is writable by others",
+         [](const staged &tree, const fs::path &) {
+             fs::create_directories(tree.conf_d());
+             fs::permissions(tree.conf_d(), fs::perms::others_write, fs::perm_options::add);
+         },
+         "is writable by others than its owner and group"},
+    };
+    for (const unsafe &row : rows) {
+        SCOPED_TRACE(row.what);
+        staged tree("resolution.conf");
+        const fs::path elsewhere = tree.base() / "elsewhere";
+        row.arrange(tree, elsewhere);
+        for (const std::vector<std::string> &args :
+             {std::vector<std::string>{"set", "user", "bob", "session_timeout_sec", "120"},
+              std::vector<std::string>{"unset", "user", "bob", "session_timeout_sec"}}) {
+            const run_result r = tree.cvconf(args);
+            EXPECT_EQ(r.status, 1) << args[0];
+            EXPECT_TRUE(contains(r.err, row.message)) << r.err;
+            EXPECT_EQ(r.out, "");
+        }
+        EXPECT_TRUE(fs::is_empty(tree.conf_d()));
+    }
+}
+
+TEST(cvconf_args, help_version_and_wrong_arguments) {
+    staged tree("resolution.conf");
+    const run_result help = tree.cvconf({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(contains(help.out, "Exit status:"));
+    const run_result version = tree.cvconf({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("cvconf ", 0), 0u);
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{}, {"frobnicate"}, {"show", "--bogus", "server"},
+          {"show", "user"}, {"--conf"}, {"--conf", (tree.base() / "missing.conf").string(), "check"}}) {
+        const run_result r = tree.cvconf(args);
+        EXPECT_EQ(r.status, 2) << testing::PrintToString(args);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.rfind("cvconf: ", 0), 0u) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+}
+
+}  // namespace
