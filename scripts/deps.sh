@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config libgtest-dev
           libgmock-dev libbenchmark-dev libxml2-dev libxml2-utils gperf
-          openssh-server openssh-client passwd)
+          openssh-server openssh-client passwd libnss-wrapper)
 
 missing=()
 for p in "${packages[@]}"; do
