@@ -109,7 +109,7 @@ int cvconf_config::load(const std::string &given, std::string *error) {
         }
         path = found;
     }
-    if (cv_uac_init(nullptr /*GROUPS-MERGE*/) != CV_OK) {
+    if (cv_uac_init(cv_uac_register_group_providers) != CV_OK) {
         *error = "the configuration framework could not be started";
         return CVCONF_EXIT_ERROR;
     }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,26 @@ TEST(cvconf_show, each_value_names_the_entry_it_comes_from) {
         std::string expected = row.origin_line;
         if (expected.rfind("FILE", 0) == 0) expected.replace(0, 4, tree.main().string());
         EXPECT_EQ(line_of(r.out, row.key), expected);
+    }
+}
+
+TEST(cvconf_show, a_membership_group_comes_from_the_account_database) {
+    if (std::string(CV_NSS_WRAPPER_LIBRARY).empty())
+        GTEST_SKIP() << "libnss-wrapper is missing: no fake account database";
+    staged tree("membership.conf");
+    const std::map<std::string, std::string> env = {
+        {"PATH", "/usr/bin:/bin"},
+        {"LD_PRELOAD", CV_NSS_WRAPPER_LIBRARY},
+        {"NSS_WRAPPER_PASSWD", (fs::path(CVCONF_TEST_DATA) / "passwd").string()},
+        {"NSS_WRAPPER_GROUP", (fs::path(CVCONF_TEST_DATA) / "group").string()},
+    };
+    const std::string member = tree.main().string() + ":9: group staff\tsession_timeout_sec = 77";
+    for (const auto &[user, expected] :
+         {std::pair<std::string, std::string>{"erin", member},
+          {"dave", "(default)\tsession_timeout_sec = 60"}}) {
+        const run_result r = tree.run({"show", "user", user, "--origin"}, env, "", "cvconf");
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(line_of(r.out, "session_timeout_sec"), expected) << user;
     }
 }
 
