@@ -19,13 +19,13 @@
 #include "uac/cv_uac_config.h"
 
 /* Exit statuses. */
-inline constexpr int CVCONF_EXIT_OK = 0;      /* done; accepted; nothing to report */
-inline constexpr int CVCONF_EXIT_FOUND = 1;   /* findings; a refusal; a value or write refused */
-inline constexpr int CVCONF_EXIT_ERROR = 2;   /* wrong arguments; configuration unreadable */
+inline constexpr int CVCONF_EXIT_OK = 0;    /* done; accepted; nothing to report */
+inline constexpr int CVCONF_EXIT_FOUND = 1; /* findings; a refusal; a value or write refused */
+inline constexpr int CVCONF_EXIT_ERROR = 2; /* wrong arguments; configuration unreadable */
 
 /* The command line, options separated from the words of the command. */
 struct cvconf_args {
-    std::string conf;   /* --conf FILE; empty: found from the program's own location */
+    std::string conf; /* --conf FILE; empty: found from the program's own location */
     bool origin = false;
     bool json = false;
     bool restricted = false;

@@ -11,17 +11,19 @@ struct flag_option {
 };
 
 constexpr flag_option kFlags[] = {
-    {"--origin", &cvconf_args::origin},         {"--json", &cvconf_args::json},
-    {"--restricted", &cvconf_args::restricted}, {"--forced", &cvconf_args::forced},
-    {"--help", &cvconf_args::help},             {"--version", &cvconf_args::version},
+    {"--origin", &cvconf_args::origin},
+    {"--json", &cvconf_args::json},
+    {"--restricted", &cvconf_args::restricted},
+    {"--forced", &cvconf_args::forced},
+    {"--help", &cvconf_args::help},
+    {"--version", &cvconf_args::version},
 };
 
 /* Words of `test` before its command line: "test" and the user name. */
 constexpr std::size_t kTestPrefixWords = 2;
 
 bool command_line_started(const cvconf_args &args) {
-    return !args.words.empty() && args.words[0] == "test" &&
-           args.words.size() >= kTestPrefixWords;
+    return !args.words.empty() && args.words[0] == "test" && args.words.size() >= kTestPrefixWords;
 }
 
 }  // namespace

@@ -126,7 +126,9 @@ private:
             case PARSE_XML_TAG_aaa: walk_aaa(child); break;
             case PARSE_XML_TAG_default: user_entry(child); break;
             case PARSE_XML_TAG_server: unread(&cv_uac_server_class, child); break;
-            case PARSE_XML_TAG_trunks: entries(child, PARSE_XML_TAG_trunk, &cv_uac_trunk_class); break;
+            case PARSE_XML_TAG_trunks:
+                entries(child, PARSE_XML_TAG_trunk, &cv_uac_trunk_class);
+                break;
             case PARSE_XML_TAG_logging:
                 entries(child, PARSE_XML_TAG_log_setting, &cv_uac_logging_class);
                 break;
@@ -191,8 +193,8 @@ private:
         std::vector<const cv_uac_warning *> newest_first;
         for (const cv_uac_warning *w = warnings; w; w = w->next) newest_first.push_back(w);
         for (auto w = newest_first.rbegin(); w != newest_first.rend(); ++w)
-            findings_.push_back({finding_kind::warning, cvconf_origin_of(set_, entry), (*w)->text,
-                                 "", ""});
+            findings_.push_back(
+                {finding_kind::warning, cvconf_origin_of(set_, entry), (*w)->text, "", ""});
     }
 
     /* The elements below `entry` that no option of `cls` reads. */
@@ -271,9 +273,8 @@ private:
             if (other.cls)
                 for (const cv_uac_unread_element &element : unread_by(other.cls, other.element))
                     list.push_back(element);
-        std::sort(list.begin(), list.end(), [](const auto &a, const auto &b) {
-            return a.line < b.line;
-        });
+        std::sort(list.begin(), list.end(),
+                  [](const auto &a, const auto &b) { return a.line < b.line; });
         report_unread(list, entry);
     }
 
@@ -301,7 +302,8 @@ private:
         std::uint32_t type = 0;
         const bool full = set_->count >= static_cast<std::int32_t>(CV_UAC_MAX_CONF_FILES);
         for (cv_status status = cv_dir_walk_next(walk, name, sizeof name, &type);
-             status != CV_E_END_REACHED; status = cv_dir_walk_next(walk, name, sizeof name, &type)) {
+             status != CV_E_END_REACHED;
+             status = cv_dir_walk_next(walk, name, sizeof name, &type)) {
             if (status != CV_OK || type != CV_WALK_FILE) continue;
             char canonical[CV_PATH_SIZE];
             if (cv_path_canonicalize(name, canonical, sizeof canonical) < 0 || in_set(canonical))
@@ -339,7 +341,11 @@ void print_json(const cv_uac_conf_set *set, const std::vector<finding> &findings
         if (set->paths[i]) json.string(set->paths[i]);
     json.end_array().key("findings").begin_array();
     for (const finding &found : findings) {
-        json.begin_object().key("kind").string(kind_name(found.kind)).key("file").string(found.where.file);
+        json.begin_object()
+            .key("kind")
+            .string(kind_name(found.kind))
+            .key("file")
+            .string(found.where.file);
         json.key("line");
         if (found.where.line > 0) {
             json.number(found.where.line);
@@ -376,7 +382,8 @@ int cvconf_check(const cvconf_args &args) {
         print_json(config.set, findings);
     } else {
         for (const finding &found : findings)
-            std::printf("%s %s\n", where_text(found.where).c_str(), cvconf_display(found.text).c_str());
+            std::printf("%s %s\n", where_text(found.where).c_str(),
+                        cvconf_display(found.text).c_str());
         std::printf("%d files checked, %zu %s\n", config.set->count, findings.size(),
                     findings.size() == 1 ? "problem" : "problems");
     }

@@ -175,8 +175,9 @@ std::string cvconf_display(std::string_view text) {
         const auto c = static_cast<unsigned char>(text[i]);
         std::size_t length = cvconf_utf8_length(text, i);
         // C0 and C1 control characters and DEL can drive a terminal.
-        const bool control = c < 0x20 || c == 0x7F ||
-                             (length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0);
+        const bool control =
+            c < 0x20 || c == 0x7F ||
+            (length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0);
         if (length == 0 || control) {
             for (std::size_t j = 0; j < (length ? length : 1); ++j) {
                 const auto b = static_cast<unsigned char>(text[i + j]);

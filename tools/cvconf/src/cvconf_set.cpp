@@ -134,11 +134,12 @@ cv_uac_config_object *user_object(const cv_uac_conf_set *set, const std::string 
         return nullptr;
     }
     xmlNode **entries = cv_uac_get_user_or_group(set, name.c_str());
-    const xmlNode *own = entries && entries[0] &&
-                                 parse_xml_tag_index(reinterpret_cast<const char *>(
-                                     entries[0]->name)) == PARSE_XML_TAG_user
-                             ? entries[0]
-                             : nullptr;
+    const xmlNode *own =
+        entries && entries[0] &&
+                parse_xml_tag_index(reinterpret_cast<const char *>(entries[0]->name)) ==
+                    PARSE_XML_TAG_user
+            ? entries[0]
+            : nullptr;
     const std::string own_name = own ? cvconf_entry_name(own) : "";
     const cvconf_origin where = cvconf_origin_of(set, own);
     cv_uac_free(entries);
@@ -156,8 +157,9 @@ cv_uac_config_object *user_object(const cv_uac_conf_set *set, const std::string 
         *error = "the settings of user " + cvconf_display(name) + " could not be built";
         return nullptr;
     }
-    if (!own && (cv_uac_config_set_by_name(&user->object, "name", name.c_str(), nullptr) != CV_OK ||
-                 cv_uac_config_set_by_name(&user->object, "realm", CV_UAC_NULL, nullptr) != CV_OK)) {
+    if (!own &&
+        (cv_uac_config_set_by_name(&user->object, "name", name.c_str(), nullptr) != CV_OK ||
+         cv_uac_config_set_by_name(&user->object, "realm", CV_UAC_NULL, nullptr) != CV_OK)) {
         cv_uac_config_release(&user->object);
         *error = cvconf_display(name) + " cannot be written as a user name";
         return nullptr;
@@ -243,7 +245,8 @@ int cvconf_set(const cvconf_args &args, bool unset) {
         return cvconf_fail(CVCONF_EXIT_ERROR,
                            std::string("usage: cvconf ") + (unset ? "unset" : "set") +
                                " (user NAME | group NAME | default | server | trunk ID | "
-                               "logging CLASS) KEY" + (unset ? "" : " VALUE"));
+                               "logging CLASS) KEY" +
+                               (unset ? "" : " VALUE"));
     const std::string &key = words[1 + selected.words];
     const std::string value = unset ? CV_UAC_NULL : words[2 + selected.words];
 
@@ -261,9 +264,9 @@ int cvconf_set(const cvconf_args &args, bool unset) {
         cv_uac_class *cls = object->header.descriptor;
         if (cls->index_by_name(object, key.c_str()) == 0) {
             cv_uac_config_release(object);
-            return cvconf_fail(CVCONF_EXIT_ERROR, std::string(cls->name) +
-                                                      " objects have no option named " +
-                                                      cvconf_display(key));
+            return cvconf_fail(
+                CVCONF_EXIT_ERROR,
+                std::string(cls->name) + " objects have no option named " + cvconf_display(key));
         }
         const char *message = nullptr;
         const cv_status checked =
@@ -271,8 +274,8 @@ int cvconf_set(const cvconf_args &args, bool unset) {
         if (checked != CV_OK) {
             cv_uac_config_release(object);
             return cvconf_fail(CVCONF_EXIT_FOUND,
-                               cvconf_display(key) + ": " + cvconf_display(value) + " refused: " +
-                                   (message ? message : error_text(checked)));
+                               cvconf_display(key) + ": " + cvconf_display(value) +
+                                   " refused: " + (message ? message : error_text(checked)));
         }
         cv_uac_warning *warnings = nullptr;
         const cv_status written = cv_uac_config_write_conf_d_override(

@@ -52,12 +52,13 @@ cv_status user_report(const cv_uac_conf_set *set, cv_uac_user *user, report *out
         return reinterpret_cast<cv_uac_config_object *>(attached);
     };
     if (status == CV_OK && user->in_trunk)
-        status = add_object(out, as_object(user->in_trunk), set,
-                            "trunk (in) " + std::to_string(user->in_trunk->trunk_id), "trunks", "in");
+        status =
+            add_object(out, as_object(user->in_trunk), set,
+                       "trunk (in) " + std::to_string(user->in_trunk->trunk_id), "trunks", "in");
     if (status == CV_OK && user->out_trunk)
-        status = add_object(out, as_object(user->out_trunk), set,
-                            "trunk (out) " + std::to_string(user->out_trunk->trunk_id), "trunks",
-                            "out");
+        status =
+            add_object(out, as_object(user->out_trunk), set,
+                       "trunk (out) " + std::to_string(user->out_trunk->trunk_id), "trunks", "out");
     std::size_t number = 1;
     for (cv_uac_docroot *docroot = user->docroots; status == CV_OK && docroot;
          docroot = docroot->next, ++number)
@@ -150,7 +151,14 @@ void print_json(const report &shown) {
     // about: their file and line are unknown.
     json.key("warnings").begin_array();
     for (const std::string &warning : shown.warnings)
-        json.begin_object().key("text").string(warning).key("file").null().key("line").null().end_object();
+        json.begin_object()
+            .key("text")
+            .string(warning)
+            .key("file")
+            .null()
+            .key("line")
+            .null()
+            .end_object();
     json.end_array().end_object();
     std::fputs(json.text().c_str(), stdout);
 }
@@ -163,7 +171,8 @@ int cvconf_show(const cvconf_args &args) {
     const bool for_server = words.size() == 2 && words[1] == "server";
     if (!for_user && !for_server)
         return cvconf_fail(CVCONF_EXIT_ERROR, "usage: cvconf show user NAME | show server");
-    if (for_user && words[2].empty()) return cvconf_fail(CVCONF_EXIT_ERROR, "the user name is empty");
+    if (for_user && words[2].empty())
+        return cvconf_fail(CVCONF_EXIT_ERROR, "the user name is empty");
     cvconf_config config;
     std::string error;
     if (config.load(args.conf, &error) != CVCONF_EXIT_OK)
@@ -193,8 +202,8 @@ int cvconf_show(const cvconf_args &args) {
         cv_uac_config_release(object);
     }
     if (status != CV_OK)
-        return cvconf_fail(CVCONF_EXIT_ERROR, "a value could not be written (status " +
-                                                  std::to_string(status) + ")");
+        return cvconf_fail(CVCONF_EXIT_ERROR,
+                           "a value could not be written (status " + std::to_string(status) + ")");
     if (args.json) {
         print_json(shown);
     } else {

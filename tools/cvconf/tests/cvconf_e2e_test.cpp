@@ -92,13 +92,13 @@ TEST(cvconf_show, a_membership_group_comes_from_the_account_database) {
         // A sanitizer build refuses the wrapper's private load of the C
         // library and its own place after the preload; both are harmless.
         {"NSS_WRAPPER_DISABLE_DEEPBIND", "1"},
-        {"ASAN_OPTIONS", std::string(std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "") +
-                             ":verify_asan_link_order=0"},
+        {"ASAN_OPTIONS",
+         std::string(std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "") +
+             ":verify_asan_link_order=0"},
     };
     const std::string member = tree.main().string() + ":9: group staff\tsession_timeout_sec = 77";
-    for (const auto &[user, expected] :
-         {std::pair<std::string, std::string>{"erin", member},
-          {"dave", "(default)\tsession_timeout_sec = 60"}}) {
+    for (const auto &[user, expected] : {std::pair<std::string, std::string>{"erin", member},
+                                         {"dave", "(default)\tsession_timeout_sec = 60"}}) {
         const run_result r = tree.run({"show", "user", user, "--origin"}, env, "", "cvconf");
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(line_of(r.out, "session_timeout_sec"), expected) << user;
@@ -109,8 +109,9 @@ TEST(cvconf_show, lists_one_item_a_line_and_options_go_before_the_command_too) {
     staged tree("resolution.conf");
     const run_result r = tree.cvconf({"--conf", tree.main().string(), "show", "user", "alice"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(contains(r.out, "\nadditional_shell_calls =\n    report --daily\n"
-                                "    !purge --old \"a b\"\n"))
+    EXPECT_TRUE(contains(r.out,
+                         "\nadditional_shell_calls =\n    report --daily\n"
+                         "    !purge --old \"a b\"\n"))
         << r.out;
     EXPECT_TRUE(contains(r.out, "\nsession_timeout_sec = 11\n"));
     EXPECT_TRUE(contains(r.out, "\n[logging]\n"));
@@ -168,7 +169,8 @@ const check_case kChecks[] = {
     {"a misspelt element", "misspelt.conf", 1,
      "corvane.conf:9: user bob: unknown element <cvsync_enabeld>: did you mean "
      "<cvsync_enabled>?"},
-    {"a file that is not XML", "broken.conf", 2, "corvane.conf: not a well-formed configuration file"},
+    {"a file that is not XML", "broken.conf", 2,
+     "corvane.conf: not a well-formed configuration file"},
 };
 
 TEST(cvconf_check, exit_status_says_sound_findings_or_unreadable) {
@@ -279,8 +281,12 @@ TEST(cvconf_args, help_version_and_wrong_arguments) {
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("cvconf ", 0), 0u);
     for (const std::vector<std::string> &args :
-         {std::vector<std::string>{}, {"frobnicate"}, {"show", "--bogus", "server"},
-          {"show", "user"}, {"--conf"}, {"--conf", (tree.base() / "missing.conf").string(), "check"}}) {
+         {std::vector<std::string>{},
+          {"frobnicate"},
+          {"show", "--bogus", "server"},
+          {"show", "user"},
+          {"--conf"},
+          {"--conf", (tree.base() / "missing.conf").string(), "check"}}) {
         const run_result r = tree.cvconf(args);
         EXPECT_EQ(r.status, 2) << testing::PrintToString(args);
         EXPECT_EQ(r.out, "");
