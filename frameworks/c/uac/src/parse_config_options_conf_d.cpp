@@ -27,7 +27,7 @@
 // The folder is treated as a place another account may have planted things
 // in.  Nothing is written or removed when conf.d, or the folder that holds
 // it, is a symbolic link or writable by others than its owner and group, or
-// when the override file's name is taken by anything but a regular file.
+// when the override file's name is taken by a link or a special file.
 // The temporary file is made fresh: a name left over is removed first, and
 // the file opened under it must be an empty regular file of one link that
 // the name itself denotes, or nothing is written to it, so a link planted
@@ -426,16 +426,18 @@ cv_status check_folders(const char *folder, bool removal, cv_uac_warning **warni
     return check_folder(folder, true, warnings);
 }
 
-/* 0 when the name `path` is free or a regular file's; else kUnsafe with a
- * warning, or the failing platform status. */
+/* 0 when the name `path` is free, a regular file's or a folder's (the
+ * rename or removal then refuses the folder with its own status); kUnsafe
+ * with a warning for a link or a special file; else the failing platform
+ * status. */
 cv_status check_file_name(const char *path, cv_uac_warning **warnings) {
     cv_file_status st{};
     const cv_status status = cv_file_stat_path(path, &st, CV_FILE_STAT_NO_FOLLOW);
     if (status == CV_E_FILE_NOT_FOUND || status == CV_E_PATH_NOT_FOUND) return CV_OK;
     if (status != CV_OK) return status;
-    if (st.type == CV_FILE_TYPE_REGULAR) return CV_OK;
-    add_warning(warnings, kUnsafe, "%s is not a regular file: it is neither replaced nor removed",
-                path);
+    if (st.type == CV_FILE_TYPE_REGULAR || st.type == CV_FILE_TYPE_DIRECTORY) return CV_OK;
+    add_warning(warnings, kUnsafe,
+                "%s is a link or a special file: it is neither replaced nor removed", path);
     return kUnsafe;
 }
 
