@@ -216,20 +216,22 @@ cv_uac_config_object *object_of(const cv_uac_conf_set *set, const selector &sele
     return object;
 }
 
-/* Prints the option `key` of the object `selected` names, read afresh. */
-int print_fresh(const cvconf_args &args, const selector &selected, const std::string &key) {
+/* Prints the option `key` of the object `selected` names, read afresh
+ * after the override was written (or removed, with `unset`). */
+int print_fresh(const cvconf_args &args, const selector &selected, const std::string &key,
+                bool unset) {
+    const std::string done = unset ? "removed, but " : "written, but ";
     cvconf_config config;
     std::string error;
     if (config.load(args.conf, &error) != CVCONF_EXIT_OK)
-        return cvconf_fail(CVCONF_EXIT_ERROR, "written, but " + error);
+        return cvconf_fail(CVCONF_EXIT_ERROR, done + error);
     int refusal = CVCONF_EXIT_ERROR;
     cv_uac_config_object *object = object_of(config.set, selected, &error, &refusal);
-    if (!object) return cvconf_fail(CVCONF_EXIT_ERROR, "written, but " + error);
+    if (!object) return cvconf_fail(CVCONF_EXIT_ERROR, done + error);
     std::vector<cvconf_option> options;
     const cv_status status = cvconf_options_of(object, config.set, &options);
     cv_uac_config_release(object);
-    if (status != CV_OK)
-        return cvconf_fail(CVCONF_EXIT_ERROR, "written, but the value cannot be shown");
+    if (status != CV_OK) return cvconf_fail(CVCONF_EXIT_ERROR, done + "the value cannot be shown");
     for (const cvconf_option &option : options)
         if (option.key == key) cvconf_print_option(stdout, option, true);
     return CVCONF_EXIT_OK;
@@ -288,5 +290,5 @@ int cvconf_set(const cvconf_args &args, bool unset) {
                                                       ": not " + (unset ? "removed" : "written") +
                                                       ": " + cvconf_display(reason));
     }
-    return print_fresh(args, selected, key);
+    return print_fresh(args, selected, key, unset);
 }
