@@ -8,12 +8,16 @@
 // Whatever the form, the command is brought into the shape "-c" plus one
 // command line before acceptance sees it.
 //
+// shell_main is the list of a login's steps: the login form, the
+// configuration, the decision, the hardened environment, the launch.  Each
+// step either lets the login go on or gives the shell's exit status, and
+// shell_main alone returns it: nothing below ends the process.
+//
 // Standard output is the child's data channel: the shell never writes to
 // it.  Its own notices go to the log, its answers to the client to standard
 // error.  Whatever of the client's text the log records goes through
 // shell_log_text first: escaped and bounded.
 #include <cstdarg>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -25,13 +29,13 @@
 #include "cvplatform/cv_str.h"
 #include "cvshell/shell.h"
 #include "shell_internal.h"
+#include "uac/cv_uac.h"
 
 shell_state g_shell;
 
 namespace {
 
 constexpr const char *log_name = "corvane-cvshell.log";
-constexpr const char *conf_name = "corvane.conf";
 constexpr const char *forced_command_pattern = "*cvshell -t";
 constexpr const char *original_command_variable = "SSH_ORIGINAL_COMMAND";
 constexpr const char *restricted_program_marker = "cvshell-r";
@@ -56,17 +60,104 @@ bool is_forced_command_form(int argc, char **argv) {
            cv_wildcard_match(forced_command_pattern, argv[2]) == 0;
 }
 
-[[noreturn]] void exit_without_original_command(char **envp) {
+/* A step's result when the login goes on to the next step. */
+constexpr int login_continues = -1;
+
+/* The exit status of a login that cannot be served. */
+constexpr int failure_status = 1;
+/* The exit status of an argument form the shell does not serve. */
+constexpr int no_command_status = 0;
+
+int fail_without_original_command(char **envp) {
     err_printf("Invalid arguments.  -t without SSH_ORIGINAL_COMMAND\n");
     shell_log_environment_block(envp);
     cv_log_flush();
     cv_log_close();
-    std::exit(1);
+    return failure_status;
 }
 
-[[noreturn]] void exit_configuration_error() {
+int configuration_error() {
     err_printf("Server configuration error\n");
-    std::exit(1);
+    return failure_status;
+}
+
+/* The login's arguments, brought into the form "-c" and one command line
+ * where they have it. */
+struct login_form {
+    int argc;
+    char **argv;
+    bool forced = false;
+};
+
+/* The login form: the mode from the program's name, and on a forced
+ * command the client's command from SSH_ORIGINAL_COMMAND in place of the
+ * arguments (in restricted mode). */
+int read_login_form(login_form &login, char **envp) {
+    g_shell.policy.full_shell = !(login.argc > 0 && login.argv[0] &&
+                                  std::strstr(login.argv[0], restricted_program_marker));
+
+    static char command[SHELL_COMMAND_SIZE];
+    static char *forced_argv[4];
+    login.forced = is_forced_command_form(login.argc, login.argv);
+    if (!login.forced) return login_continues;
+    if (cv_getenv(original_command_variable, command, sizeof command) != CV_OK)
+        return fail_without_original_command(envp);
+    const char *start = std::strstr(command, " -c ");
+    if (start) {
+        cv_log_info("Original command as sent: %s", shell_log_text(command).c_str());
+        start += 4;
+        std::memmove(command, start, std::strlen(start) + 1);
+    }
+    forced_argv[0] = login.argv[0];
+    forced_argv[1] = const_cast<char *>("-c");
+    forced_argv[2] = command;
+    forced_argv[3] = nullptr;
+    login.argv = forced_argv;
+    login.argc = 3;
+    g_shell.policy.full_shell = false;
+    return login_continues;
+}
+
+/* The configuration: the install paths, the search path, the settings. */
+int load_configuration() {
+    if (find_install_paths() != 0) return configuration_error();
+    fix_path_environment();
+    if (load_shell_settings() != 0) return configuration_error();
+    return login_continues;
+}
+
+/* The command to decide on: the pieces of a split command joined, the
+ * arguments logged, and anything but "-c" and one command line refused
+ * without a word to the client. */
+int take_command(login_form &login) {
+    static char joined[SHELL_COMMAND_SIZE];
+    static char *joined_argv[4];
+    if (login.argc > 3) {
+        if (join_args(login.argc - 2, login.argv + 2, joined, sizeof joined) != 0) {
+            log_illegal_use("too many or too large args");
+            return no_command_status;
+        }
+        joined_argv[0] = login.argv[0];
+        joined_argv[1] = login.argv[1];
+        joined_argv[2] = joined;
+        joined_argv[3] = nullptr;
+        login.argv = joined_argv;
+        login.argc = 3;
+    }
+
+    // At most two arguments are left here: the join took any more.
+    for (int i = 1; i < login.argc; ++i)
+        cv_log_info("Arg: %s", shell_log_text(login.argv[i]).c_str());
+
+    if (login.argc != 3 || std::strcmp(login.argv[1], "-c") != 0) {
+        log_illegal_use("shell");
+        return no_command_status;
+    }
+    const shell_identity &identity = shell_login_identity();
+    cv_log_info("Login user=%s client=%s", identity.user_text.c_str(),
+                identity.client_text.c_str());
+    cv_log_info("Execute shell command: %s", shell_log_text(login.argv[2]).c_str());
+    return login_continues;
 }
 
 }  // namespace
@@ -95,7 +186,9 @@ int find_install_paths() {
     g_shell.exe_dir = dir;
 
     char conf[CV_PATH_SIZE];
-    if (cv_path_find_conf_file(conf_name, exe_path, conf, sizeof conf) < 0) {
+    // The framework's own search: corvane.conf, or the place it would have
+    // beside a conf.d folder that stands alone.
+    if (cv_uac_find_conf_file(exe_path, conf, sizeof conf) != CV_OK) {
         cv_log_error("Error: configuration file not found.");
         return -1;
     }
@@ -168,61 +261,17 @@ int shell_main(int argc, char **argv, char **envp) {
     (void)cv_process_ensure_standard_streams();
     (void)cv_log_init(1, log_name);
 
-    g_shell.full_shell = 1;
-    if (argc > 0 && argv[0] && std::strstr(argv[0], restricted_program_marker))
-        g_shell.full_shell = 0;
+    login_form login{argc, argv};
+    if (const int status = read_login_form(login, envp); status != login_continues)
+        return status;
+    shell_prepare_environment(login.forced, g_shell.policy.full_shell);
+    if (const int status = load_configuration(); status != login_continues) return status;
+    if (const int status = take_command(login); status != login_continues) return status;
 
-    static char command[SHELL_COMMAND_SIZE];
-    static char *forced_argv[4];
-    const bool forced = is_forced_command_form(argc, argv);
-    if (forced) {
-        if (cv_getenv(original_command_variable, command, sizeof command) != CV_OK)
-            exit_without_original_command(envp);
-        const char *start = std::strstr(command, " -c ");
-        if (start) {
-            cv_log_info("Original command as sent: %s", shell_log_text(command).c_str());
-            start += 4;
-            std::memmove(command, start, std::strlen(start) + 1);
-        }
-        forced_argv[0] = argv[0];
-        forced_argv[1] = const_cast<char *>("-c");
-        forced_argv[2] = command;
-        forced_argv[3] = nullptr;
-        argv = forced_argv;
-        argc = 3;
-        g_shell.full_shell = 0;
-    }
-    shell_prepare_environment(forced, g_shell.full_shell != 0);
-
-    if (find_install_paths() != 0) exit_configuration_error();
-    fix_path_environment();
-    if (load_shell_settings() != 0) exit_configuration_error();
-
-    static char joined[SHELL_COMMAND_SIZE];
-    static char *joined_argv[4];
-    if (argc > 3) {
-        if (join_args(argc - 2, argv + 2, joined, sizeof joined) != 0) {
-            log_illegal_use("too many or too large args");
-            return 0;
-        }
-        joined_argv[0] = argv[0];
-        joined_argv[1] = argv[1];
-        joined_argv[2] = joined;
-        joined_argv[3] = nullptr;
-        argv = joined_argv;
-        argc = 3;
-    }
-
-    // At most two arguments are left here: the join took any more.
-    for (int i = 1; i < argc; ++i) cv_log_info("Arg: %s", shell_log_text(argv[i]).c_str());
-
-    if (argc == 3 && std::strcmp(argv[1], "-c") == 0) {
-        const shell_identity &identity = shell_login_identity();
-        cv_log_info("Login user=%s client=%s", identity.user_text.c_str(),
-                    identity.client_text.c_str());
-        cv_log_info("Execute shell command: %s", shell_log_text(argv[2]).c_str());
-        return run_command(argc, argv);
-    }
-    log_illegal_use("shell");
-    return 0;
+    const char *command = login.argv[2];
+    const shell_decision decision = shell_decide(g_shell.policy, command);
+    log_decision(decision);
+    if (!decision.accepted) return refuse_command(command);
+    shell_harden_environment();
+    return run_command(command);
 }

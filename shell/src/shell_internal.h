@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "cvplatform/cv_status.h"
+
 /* One item assigned by shell_scan. */
 struct scan_item {
     bool is_number = false;
@@ -105,6 +107,7 @@ std::string shell_log_text(std::string_view text, std::size_t capacity = SHELL_L
 
 /* Who the login is for and where it comes from. */
 struct shell_identity {
+    cv_status name_status = CV_OK; /* the user-name look-up's status */
     std::string name;         /* the current user's name; empty when unknown */
     std::string user_text;    /* the user field of log lines: the name or "unknown", escaped */
     std::string client_text;  /* SSH_CONNECTION or "unknown", escaped */

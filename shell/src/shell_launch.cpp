@@ -14,7 +14,6 @@
 // child's own exit status, or 128 + the signal number when a signal ended it,
 // as a POSIX shell does.
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -37,10 +36,13 @@ constexpr int launch_failed = -1;
 /* The shell's exit status when a started child's end cannot be read. */
 constexpr int unknown_end_status = 1;
 
-[[noreturn]] void exit_internal_error(const char *log_text) {
+/* The exit status of a command that could not be started. */
+constexpr int not_started_status = 1;
+
+int internal_error(const char *log_text) {
     cv_log_error("%s", log_text);
     err_printf("Internal server configuration error\n");
-    std::exit(1);
+    return not_started_status;
 }
 
 /* True when `path` lies inside directory `dir` (both canonical). */
@@ -113,7 +115,6 @@ int launch_process(const shell_launch &launch, int *os_error) {
         return launch_failed;
     }
 
-    shell_harden_environment();
     cv_process child{};
     const cv_status started = cv_process_start(launch.program.c_str(), launch.argv,
                                                CV_PROCESS_FORWARD_SIGNALS, &child);
@@ -134,28 +135,21 @@ int launch_process(const shell_launch &launch, int *os_error) {
     return finish_status(&child);
 }
 
-int run_command(int argc, char **argv) {
-    const char *command = argc > 2 ? argv[2] : "";
-    if (!accept_command(command)) {
-        log_illegal_use(command);
-        err_printf("Command not accepted: %s\n", command);
-        std::exit(1);
-    }
-
+int run_command(const char *command) {
     char exe_dir[CV_PATH_SIZE];
     if (cv_path_get_exe_dir(exe_dir, sizeof exe_dir) < 0)
-        exit_internal_error("Error getting executable path");
+        return internal_error("Error getting executable path");
 
     shell_launch launch;
     if (shell_build_launch(exe_dir, command, launch) != 0)
-        exit_internal_error("Error assembling executable path");
+        return internal_error("Error assembling executable path");
 
     int os_error = 0;
     const int ret = launch_process(launch, &os_error);
     if (ret < 0) {
         err_printf("Error executing command ret=%d errno=%d\n", ret,
                    os_error != 0 ? os_error : errno);
-        std::exit(1);
+        return not_started_status;
     }
     return ret;
 }

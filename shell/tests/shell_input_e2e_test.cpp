@@ -133,8 +133,9 @@ TEST_F(Input, CommandLineTextIsEscapedInEveryLine) {
     EXPECT_EQ(message(log, "Illegal cvshell use"),
               "Illegal cvshell use command=" + shown + " user=" + owner() +
                   " client=192.0.2.7 50022 192.0.2.1 22");
-    // Arg -c, Arg, Login, Execute shell command, Illegal: five events.
-    EXPECT_EQ(lines_of(log).size(), 5u) << log;
+    // The configuration used, Arg -c, Arg, Login, Execute shell command,
+    // Illegal: six events.
+    EXPECT_EQ(lines_of(log).size(), 6u) << log;
 }
 
 TEST_F(Input, OriginalCommandTextIsEscapedAndKeptAsSent) {
@@ -221,6 +222,8 @@ TEST_F(Input, AcceptedCommandSaysWhoAndFromWhere) {
     std::vector<std::string> messages;
     for (const std::string &line : lines) messages.push_back(line.substr(line.find(" LOG ") + 5));
     const std::vector<std::string> expected = {
+        "Configuration: using v2 configuration file \"" + inst_.root().string() +
+            "/etc/corvane.conf\", user " + owner(),
         "Arg: -c",
         "Arg: cvcp -S. -V1",
         "Login user=" + owner() + " client=192.0.2.7 50022 192.0.2.1 22",
@@ -228,7 +231,7 @@ TEST_F(Input, AcceptedCommandSaysWhoAndFromWhere) {
         "Executing: " + inst_.bin().string() + "/cvcp -S. -V1",
     };
     ASSERT_GE(messages.size(), expected.size()) << inst_.log();
-    EXPECT_EQ(std::vector<std::string>(messages.begin(), messages.begin() + 5), expected);
+    EXPECT_EQ(std::vector<std::string>(messages.begin(), messages.begin() + 6), expected);
 }
 
 /* Sizes of the log before and after each of a set of logins. */

@@ -10,30 +10,25 @@
 
 #include <cstddef>
 #include <string>
-#include <vector>
+
+#include "cvshell/policy.h"
+
+struct cv_uac_conf_set;
+struct cv_uac_user;
 
 /* Size of the command buffer and of the console print buffer. */
 inline constexpr std::size_t SHELL_COMMAND_SIZE = 2048;
 inline constexpr std::size_t SHELL_PRINT_BUFFER_SIZE = 2048;
-/* The database port reserved when no server settings say otherwise. */
-inline constexpr int SHELL_DEFAULT_DB_PORT = 31415;
 
-/* What the shell keeps of the user's settings. */
-struct shell_user_settings {
-    bool cvsync_enabled = true;
-    bool has_additional_shell_calls = false;
-    std::vector<std::string> additional_shell_calls; /* trimmed, document order */
-};
-
-/* The shell's process-wide state, set during set-up and read by acceptance
- * and launch. */
+/* The shell's process-wide state, set during set-up and read by the
+ * decision and the launch. */
 struct shell_state {
-    int full_shell = 1;            /* 0 = restricted: the "!" forms are refused */
-    int dir_commands_allowed = 1;  /* the user's first docroot allows directory commands */
-    int reserved_db_port = SHELL_DEFAULT_DB_PORT;
-    std::string exe_dir;           /* directory of the running executable */
-    std::string conf_path;         /* full path of corvane.conf */
-    const shell_user_settings *user_settings = nullptr; /* none until loaded */
+    /* The mode, the user's and the server's settings the decision reads. */
+    shell_policy policy;
+    std::string exe_dir;   /* directory of the running executable */
+    std::string conf_path; /* full path of corvane.conf (it may be absent beside its conf.d) */
+    cv_uac_conf_set *conf_set = nullptr;  /* the loaded configuration; lives to the end */
+    cv_uac_user *user_settings = nullptr; /* the login's user settings; live to the end */
 };
 
 extern shell_state g_shell;
@@ -63,22 +58,29 @@ std::string shell_posix_path_value(const std::string &exe_dir, const std::string
  * 0; -1 for more than three strings or when the result does not fit. */
 int join_args(int count, char *const *args, char *buffer, std::size_t size);
 
-/* Loads the user's settings and the server's database port.  0 on success. */
+/* Loads the user's settings and the server's database port into
+ * g_shell.policy, logging every failure.  0 on success; the user-name
+ * look-up's status when the user cannot be named; -2 when no configuration
+ * set could be loaded; -1 when the configuration is not of version 2, the
+ * master group set cannot be made, or the user's settings cannot be
+ * built. */
 int load_shell_settings();
-
-/* 1 when `command` may run, 0 when not (reads g_shell). */
-int accept_command(const char *command);
-
-/* 1 when `command` matches the table entry `entry` (without its "!"). */
-int match_command_pattern(const char *command, const char *entry);
 
 /* Logs "Illegal cvshell use command=%s user=%s client=%s". */
 void log_illegal_use(const char *command);
 
-/* Checks and runs the third argument; exits with status 1 on refusal or on
- * an error before the child runs; after the child has ended, returns the
- * shell's exit status (see launch_process). */
-int run_command(int argc, char **argv);
+/* At debug verbosity, logs the entry that accepted a command or the reason
+ * it was refused. */
+void log_decision(const shell_decision &decision);
+
+/* Answers a refused command: the illegal-use line in the log, "Command not
+ * accepted: %s" on standard error.  Returns the shell's exit status, 1. */
+int refuse_command(const char *command);
+
+/* Builds and runs an accepted command from the program directory.  After
+ * the child has ended, the shell's exit status (see launch_process); 1,
+ * with the reason on standard error, when it could not be started. */
+int run_command(const char *command);
 
 /* The shell's entry: every step of a login.  Returns the exit status. */
 int shell_main(int argc, char **argv, char **envp);

@@ -246,3 +246,23 @@ const char *cv_uac_string_list_next(const char *item);
 /* The tag number of the item elements a `string_list` parameter names
  * (PARSE_XML_TAG_item for null or ""), or PARSE_XML_UNKNOWN_TAG. */
 std::int32_t cv_uac_string_list_item_tag(const char *parameter);
+
+/* Called by cv_uac_string_list_visit_items for one kept item: its element,
+ * and its text trimmed as the list holds it (`length` bytes, not
+ * terminated). */
+using cv_uac_string_list_visitor = void (*)(xmlNode *item, const char *text, std::size_t length,
+                                            void *context);
+
+/* Visits, in document order, the item elements of the string-list element
+ * `element` that the list reader keeps: the children named by `parameter`
+ * (as cv_uac_string_list_item_tag reads it) whose fitness rules, scored with
+ * `variables` (null: the tree cv_uac_default_variable_tree gives), do not
+ * fail.  The reader builds its list with this walk, so the visited items are
+ * exactly the list's items, in its order.  `*found` (may be null) gets the
+ * number of item elements met, ruled out ones included: with none the
+ * reader leaves the option's value as it was.  0; 22 for a null element or
+ * visitor, or an unknown item tag (nothing visited). */
+[[nodiscard]] cv_status cv_uac_string_list_visit_items(xmlNode *element, const char *parameter,
+                                                       cv_btree *variables,
+                                                       cv_uac_string_list_visitor visit,
+                                                       void *context, std::size_t *found);

@@ -4,7 +4,10 @@
 // byte, then the end marker, a string of the single character 0x1A.  It is
 // read from the item children of the option's element (`item`, or the
 // element the option's parameter names), each scored by its fitness rules:
-// items whose rules fail are left out.  An override comes in two forms:
+// items whose rules fail are left out.  That walk is public
+// (cv_uac_string_list_visit_items) and the reader is built on it, so a caller
+// that needs the items' elements (where each was written) meets exactly the
+// list's items.  An override comes in two forms:
 // the XML form, a sequence of item elements ("<item>a</item><item>b</item>",
 // whose first character other than white space is "<"), taken as it is, and
 // the plain form, a text whose first character is the separator of the rest
@@ -12,6 +15,7 @@
 // and converted by the same rule, so a text the checker passes is exactly
 // the list that is set.
 #include <cstring>
+#include <string_view>
 
 #include "cv_uac_type_impl.h"
 #include "cvplatform/cv_str.h"
@@ -40,22 +44,17 @@ std::size_t first_character_size(const char *text) {
     return size;
 }
 
-/* Visits the items of `element` that are not ruled out, in order. */
+/* Visits the kept items of `element` with `visit`(text), through the one
+ * walk that cv_uac_string_list_visit_items is.  `*found` as there. */
 template <typename Visit>
-bool for_each_item(xmlNode *element, std::int32_t tag, cv_btree *variables, Visit visit) {
-    xmlNode *start[2] = {element, nullptr};
-    const std::int32_t path[2] = {tag, PARSE_XML_END};
-    parse_xml_search_handle *handle = nullptr;
-    std::int32_t score = 0;
-    bool any = false;
-    for (xmlNode *item =
-             parse_xml_get_first_matching_node(start, &handle, path, variables, nullptr, &score);
-         item; item = parse_xml_get_next_matching_node(handle, &score)) {
-        any = true;
-        if (score >= 0) visit(item);
-    }
-    if (handle) (void)parse_xml_free_search_handle(handle);
-    return any;
+cv_status for_each_item(xmlNode *element, const char *parameter, cv_btree *variables,
+                        Visit &visit, std::size_t *found) {
+    const cv_uac_string_list_visitor trampoline = [](xmlNode *, const char *text,
+                                                     std::size_t length, void *context) {
+        (*static_cast<Visit *>(context))(std::string_view(text, length));
+    };
+    return cv_uac_string_list_visit_items(element, parameter, variables, trampoline, &visit,
+                                          found);
 }
 
 }  // namespace
@@ -63,16 +62,14 @@ bool for_each_item(xmlNode *element, std::int32_t tag, cv_btree *variables, Visi
 cv_status string_list_read(xmlNode *element, const char *parameter, void *value, cv_uac_warning **,
                            cv_btree *variables) {
     if (!element || !value) return CV_E_INVALID;
-    const std::int32_t tag = cv_uac_string_list_item_tag(parameter);
-    if (tag == PARSE_XML_UNKNOWN_TAG) return CV_E_INVALID;
-    if (!variables) variables = cv_uac_default_variable_tree();
 
     std::size_t bytes = sizeof kEndMarker;
-    const bool any = for_each_item(element, tag, variables, [&](xmlNode *item) {
-        const char *text = element_text(item);
-        bytes += trim(text ? text : "").size() + 1;
-    });
-    if (!any) return CV_OK;
+    std::size_t found = 0;
+    auto measure = [&](std::string_view text) { bytes += text.size() + 1; };
+    if (const cv_status status = for_each_item(element, parameter, variables, measure, &found);
+        status != CV_OK)
+        return status;
+    if (found == 0) return CV_OK;
 
     auto *block = static_cast<char *>(
         CV_UAC_MALLOC(bytes + 2, "String list buffer.  String list will not be available"));
@@ -84,14 +81,13 @@ cv_status string_list_read(xmlNode *element, const char *parameter, void *value,
     // The items are collected again rather than remembered: the search is
     // cheap and this keeps the reader free of a second allocation.
     std::size_t used = 0;
-    for_each_item(element, tag, variables, [&](xmlNode *item) {
-        const char *text = element_text(item);
-        const std::string_view trimmed = trim(text ? text : "");
-        if (used + trimmed.size() + 1 + sizeof kEndMarker > bytes) return;
-        std::memcpy(block + used, trimmed.data(), trimmed.size());
-        used += trimmed.size();
+    auto copy = [&](std::string_view text) {
+        if (used + text.size() + 1 + sizeof kEndMarker > bytes) return;
+        std::memcpy(block + used, text.data(), text.size());
+        used += text.size();
         block[used++] = '\0';
-    });
+    };
+    (void)for_each_item(element, parameter, variables, copy, nullptr);
     std::memcpy(block + used, kEndMarker, sizeof kEndMarker);
     slot = block;
     return CV_OK;
@@ -200,4 +196,32 @@ const char *cv_uac_string_list_next(const char *item) {
 std::int32_t cv_uac_string_list_item_tag(const char *parameter) {
     if (!parameter || parameter[0] == '\0') return PARSE_XML_TAG_item;
     return parse_xml_tag_index(parameter);
+}
+
+cv_status cv_uac_string_list_visit_items(xmlNode *element, const char *parameter,
+                                         cv_btree *variables, cv_uac_string_list_visitor visit,
+                                         void *context, std::size_t *found) {
+    if (found) *found = 0;
+    if (!element || !visit) return CV_E_INVALID;
+    const std::int32_t tag = cv_uac_string_list_item_tag(parameter);
+    if (tag == PARSE_XML_UNKNOWN_TAG) return CV_E_INVALID;
+    if (!variables) variables = cv_uac_default_variable_tree();
+
+    xmlNode *start[2] = {element, nullptr};
+    const std::int32_t path[2] = {tag, PARSE_XML_END};
+    parse_xml_search_handle *handle = nullptr;
+    std::int32_t score = 0;
+    std::size_t met = 0;
+    for (xmlNode *item =
+             parse_xml_get_first_matching_node(start, &handle, path, variables, nullptr, &score);
+         item; item = parse_xml_get_next_matching_node(handle, &score)) {
+        ++met;
+        if (score < 0) continue;
+        const char *text = cv_uac_type_impl::element_text(item);
+        const std::string_view trimmed = cv_uac_type_impl::trim(text ? text : "");
+        visit(item, trimmed.data(), trimmed.size(), context);
+    }
+    if (handle) (void)parse_xml_free_search_handle(handle);
+    if (found) *found = met;
+    return CV_OK;
 }
