@@ -295,4 +295,141 @@ TEST(cvconf_args, help_version_and_wrong_arguments) {
     }
 }
 
+// The shell's verdict and cvconf's, for the same account, configuration and
+// mode, over command lines the shell accepts and near misses it refuses.
+const char *const kCommandLines[] = {
+    "cvcp -S. -V1",
+    "cvcp4 -S.",
+    "cvsync -q -S -s-",
+    "cvcmd",
+    "cvcmd -V2",
+    "cvcp --no-mgmt-port-files -M 5000 -S. -V1",
+    "cvcp --no-mgmt-port-files -M 5000 -6 -S. -V1",
+    "cvcp --no-mgmt-port-files -M 6379 -S. -V1",   // the database's port
+    "cvcp --no-mgmt-port-files -M 31415 -S. -V1",  // free once db_port is 6379
+    "cvcp --no-mgmt-port-files -M 1023 -S. -V1",
+    "cvcp --no-mgmt-port-files -M +5000 -S. -V1",
+    "report --daily",
+    "purge --old",
+    "report  --daily",
+    "cvcp -S. -V1 ",
+    " cvcp -S. -V1",
+    "cvcp -S.  -V1",
+    "cvcp -S. -V1; rm -rf /",
+    "sh -c id",
+    "",
+};
+
+struct mode_case {
+    const char *what;
+    const char *cvconf_flag; /* null: none */
+    bool forced;
+    const char *program;
+};
+
+const mode_case kModes[] = {
+    {"full login shell", nullptr, false, "cvshell"},
+    {"cvshell-r", "--restricted", false, "cvshell-r"},
+    {"forced command", "--forced", true, "cvshell"},
+};
+
+TEST(cvconf_test, agrees_with_the_installed_shell_on_every_command_line) {
+    const std::string account = e2e::own_account_name();
+    if (account.empty()) GTEST_SKIP() << "this process's account has no name";
+    staged tree("agreement.conf");
+    std::string conf = fixture("agreement.conf");
+    for (std::size_t at; (at = conf.find("@USER@")) != std::string::npos;)
+        conf.replace(at, 6, account);
+    e2e::write_file(tree.main(), conf);
+    tree.install_shell("cvshell-r");
+    for (const char *tool : {"report", "purge"}) tree.install_tool(tool);
+    std::size_t accepted = 0, refused = 0;
+    for (const mode_case &mode : kModes) {
+        for (const char *line : kCommandLines) {
+            SCOPED_TRACE(std::string(mode.what) + ": \"" + line + "\"");
+            std::vector<std::string> args = {"test", account};
+            if (mode.cvconf_flag) args.push_back(mode.cvconf_flag);
+            args.insert(args.end(), {"--", line});
+            const run_result verdict = tree.cvconf(args);
+            ASSERT_TRUE(verdict.status == 0 || verdict.status == 1) << verdict.err;
+            const run_result shell =
+                mode.forced
+                    ? tree.run({"-t"}, {{"PATH", "/usr/bin:/bin"}, {"SSH_ORIGINAL_COMMAND", line}})
+                    : tree.run({"-c", line}, {{"PATH", "/usr/bin:/bin"}}, "", mode.program);
+            // The stand-in tools print their name and arguments: output
+            // means the shell ran the command.
+            const bool shell_ran = !shell.out.empty();
+            EXPECT_EQ(verdict.status == 0, shell_ran)
+                << "cvconf: " << verdict.out << "shell: " << shell.status << " " << shell.err;
+            EXPECT_EQ(verdict.out.rfind(verdict.status == 0 ? "accepted: " : "refused: ", 0), 0u)
+                << verdict.out;
+            (verdict.status == 0 ? accepted : refused)++;
+        }
+    }
+    // The table holds both kinds in every mode.
+    EXPECT_GT(accepted, 10u);
+    EXPECT_GT(refused, 20u);
+}
+
+TEST(cvconf_test, names_the_entry_and_the_reason) {
+    const std::string account = e2e::own_account_name();
+    if (account.empty()) GTEST_SKIP() << "this process's account has no name";
+    staged tree("agreement.conf");
+    std::string conf = fixture("agreement.conf");
+    for (std::size_t at; (at = conf.find("@USER@")) != std::string::npos;)
+        conf.replace(at, 6, account);
+    e2e::write_file(tree.main(), conf);
+    struct row {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+    };
+    const row rows[] = {
+        {{"test", account, "report", "--daily"},
+         0,
+         "accepted: report --daily (" + tree.main().string() + ":10)\n"},
+        {{"test", account, "--restricted", "purge", "--old"},
+         1,
+         "refused: \"!\" entry in restricted mode: !purge --old (" + tree.main().string() +
+             ":11)\n"},
+        {{"test", account, "cvcp4", "-S."}, 0, "accepted: cvcp4 -S. (built-in)\n"},
+        {{"test", account + "-nosync", "cvcp", "--no-mgmt-port-files", "-M", "5000", "-S.", "-V1"},
+         1,
+         "refused: management port form with cvsync disabled"},
+        {{"test", account, "cvcp", "--no-mgmt-port-files", "-M", "6379", "-S.", "-V1"},
+         1,
+         "refused: management port reserved for the database"},
+        {{"test", account, "rm", "-rf", "/"}, 1, "refused: no entry matches\n"},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(testing::PrintToString(r.args));
+        const run_result verdict = tree.cvconf(r.args);
+        EXPECT_EQ(verdict.status, r.status) << verdict.err;
+        EXPECT_EQ(verdict.out.rfind(r.out, 0), 0u) << verdict.out;
+    }
+}
+
+TEST(cvconf_set, a_login_through_the_shell_sees_the_new_value) {
+    const std::string account = e2e::own_account_name();
+    if (account.empty()) GTEST_SKIP() << "this process's account has no name";
+    staged tree("agreement.conf");
+    std::string conf = fixture("agreement.conf");
+    for (std::size_t at; (at = conf.find("@USER@")) != std::string::npos;)
+        conf.replace(at, 6, account);
+    e2e::write_file(tree.main(), conf);
+    const char *line = "cvcp --no-mgmt-port-files -M 5000 -S. -V1";
+    const std::map<std::string, std::string> env = {{"PATH", "/usr/bin:/bin"}};
+    EXPECT_FALSE(contains(tree.run({"-c", line}, env).err, "Command not accepted"));
+
+    const run_result set = tree.cvconf({"set", "user", account, "cvsync_enabled", "false"});
+    ASSERT_EQ(set.status, 0) << set.err;
+    EXPECT_TRUE(contains(set.out, "\tcvsync_enabled = false\n")) << set.out;
+    const run_result refused = tree.run({"-c", line}, env);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(contains(refused.err, "Command not accepted")) << refused.err;
+
+    ASSERT_EQ(tree.cvconf({"unset", "user", account, "cvsync_enabled"}).status, 0);
+    EXPECT_FALSE(contains(tree.run({"-c", line}, env).err, "Command not accepted"));
+}
+
 }  // namespace
