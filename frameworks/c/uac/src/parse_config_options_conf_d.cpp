@@ -23,6 +23,15 @@
 // removes the temporary file and leaves the old file as it was.  The
 // override CV_NULL is never written: it removes the option's file, so the
 // option falls back to the main file's value or its default.
+//
+// The folder is treated as a place another account may have planted things
+// in.  Nothing is written or removed when conf.d, or the folder that holds
+// it, is a symbolic link or writable by others than its owner and group, or
+// when the override file's name is taken by a link or a special file.
+// The temporary file is made fresh: a name left over is removed first, and
+// the file opened under it must be an empty regular file of one link that
+// the name itself denotes, or nothing is written to it, so a link planted
+// under the temporary name is never written through.
 #include <cstring>
 
 #include "cvplatform/cv_file.h"
@@ -375,15 +384,101 @@ void flush_folder_of(const char *path) {
     if (cv_path_get_parent(path, folder, sizeof folder) >= 0) (void)cv_dir_flush(folder);
 }
 
-/* Writes `content` to `temporary`, flushes it and renames it to `final`;
- * the temporary file is removed on any failure. */
-cv_status replace_file(const char *temporary, const char *final_path, const char *content,
-                       std::size_t length) {
-    cv_file_handle handle = CV_FILE_INVALID;
-    cv_status status =
-        cv_file_open(temporary, &handle, CV_FILE_WRITE | CV_FILE_CREATE | CV_FILE_TRUNCATE,
-                     CV_UAC_CONF_D_FILE_MODE);
+/* The status of a refused folder or file. */
+constexpr cv_status kUnsafe = CV_E_FILE_NOT_VALID;
+
+/* Write permission for others than the owner and the group. */
+constexpr std::uint32_t kOthersWrite = 0002;
+
+/* 0 when `folder` is a real folder (not a link) that only its owner and
+ * group can write, or (with `may_be_absent`) is not there at all; else
+ * kUnsafe with a warning naming it, or the failing platform status. */
+cv_status check_folder(const char *folder, bool may_be_absent, cv_uac_warning **warnings) {
+    cv_file_status st{};
+    const cv_status status = cv_file_stat_path(folder, &st, CV_FILE_STAT_NO_FOLLOW);
+    if (may_be_absent && (status == CV_E_FILE_NOT_FOUND || status == CV_E_PATH_NOT_FOUND))
+        return CV_OK;
     if (status != CV_OK) return status;
+    if (st.type != CV_FILE_TYPE_DIRECTORY) {
+        add_warning(warnings, kUnsafe,
+                    "%s is a link or a file, not a folder: no conf.d override is written "
+                    "through it",
+                    folder);
+        return kUnsafe;
+    }
+    if ((st.mode & kOthersWrite) != 0) {
+        add_warning(warnings, kUnsafe,
+                    "%s is writable by others than its owner and group: no conf.d override is "
+                    "written in it",
+                    folder);
+        return kUnsafe;
+    }
+    return CV_OK;
+}
+
+/* The conf.d folder (which a write creates when missing) and the folder
+ * holding it (which a removal need not find), checked before anything is
+ * written or removed in them. */
+cv_status check_folders(const char *folder, bool removal, cv_uac_warning **warnings) {
+    char parent[CV_PATH_SIZE];
+    if (cv_path_get_parent(folder, parent, sizeof parent) < 0) return CV_E_INVALID;
+    if (cv_status status = check_folder(parent, removal, warnings); status != CV_OK) return status;
+    return check_folder(folder, true, warnings);
+}
+
+/* 0 when the name `path` is free, a regular file's or a folder's (the
+ * rename or removal then refuses the folder with its own status); kUnsafe
+ * with a warning for a link or a special file; else the failing platform
+ * status. */
+cv_status check_file_name(const char *path, cv_uac_warning **warnings) {
+    cv_file_status st{};
+    const cv_status status = cv_file_stat_path(path, &st, CV_FILE_STAT_NO_FOLLOW);
+    if (status == CV_E_FILE_NOT_FOUND || status == CV_E_PATH_NOT_FOUND) return CV_OK;
+    if (status != CV_OK) return status;
+    if (st.type == CV_FILE_TYPE_REGULAR || st.type == CV_FILE_TYPE_DIRECTORY) return CV_OK;
+    add_warning(warnings, kUnsafe,
+                "%s is a link or a special file: it is neither replaced nor removed", path);
+    return kUnsafe;
+}
+
+/* Opens `temporary` as a new empty file: whatever had the name is removed
+ * first, and what the open finds must be a regular file of one link, empty,
+ * and the very file the name denotes (not one reached through a link).
+ * Nothing is truncated, so a file planted under the name between the two
+ * steps is left as it was. */
+cv_status open_fresh(const char *temporary, cv_file_handle *handle, cv_uac_warning **warnings) {
+    const cv_status removed = cv_file_delete(temporary);
+    if (removed != CV_OK && removed != CV_E_FILE_NOT_FOUND) return removed;
+    cv_status status =
+        cv_file_open(temporary, handle, CV_FILE_WRITE | CV_FILE_CREATE, CV_UAC_CONF_D_FILE_MODE);
+    if (status != CV_OK) return status;
+    cv_file_status opened{};
+    cv_file_status named{};
+    status = cv_file_stat(handle, &opened);
+    if (status == CV_OK) status = cv_file_stat_path(temporary, &named, CV_FILE_STAT_NO_FOLLOW);
+    if (status == CV_OK &&
+        (opened.type != CV_FILE_TYPE_REGULAR || named.type != CV_FILE_TYPE_REGULAR ||
+         opened.link_count != 1 || opened.size != 0 || opened.file_id != named.file_id)) {
+        add_warning(warnings, kUnsafe,
+                    "%s was taken by another file while it was made: nothing is written to it",
+                    temporary);
+        status = kUnsafe;
+    }
+    if (status != CV_OK) (void)cv_file_close(handle);
+    return status;
+}
+
+/* Writes `content` to a fresh `temporary`, flushes it and renames it to
+ * `final`; the temporary file is removed on any failure but a refused open
+ * (the name is then not ours to remove). */
+cv_status replace_file(const char *temporary, const char *final_path, const char *content,
+                       std::size_t length, cv_uac_warning **warnings) {
+    cv_file_handle handle = CV_FILE_INVALID;
+    cv_status status = open_fresh(temporary, &handle, warnings);
+    if (status != CV_OK) {
+        if (status != kUnsafe) (void)cv_file_delete(temporary);
+        return status;
+    }
     status = write_all(&handle, content, length);
     if (status == CV_OK) status = cv_file_flush(&handle);
     const cv_status closed = cv_file_close(&handle);
@@ -478,11 +573,6 @@ cv_status base_write_conf_d_override(cv_uac_config_object *object, cv_uac_conf_s
     if (cv_status status = file_name(cls, name, keys, warnings, file); status != CV_OK)
         return status;
 
-    const char *applied = nullptr;
-    if (cv_status status = set_entry(object, entry, text, warnings, &applied); status != CV_OK)
-        return status;
-    if (!applied) return CV_OK;  // a condition that did not hold changes nothing
-
     cv_status status = CV_OK;
     char folder[CV_PATH_SIZE];
     char final_path[CV_PATH_SIZE];
@@ -490,17 +580,29 @@ cv_status base_write_conf_d_override(cv_uac_config_object *object, cv_uac_conf_s
         !cv_path_build_canonical_path(final_path, sizeof final_path, &status, "%s/%s", folder,
                                       file))
         return status;
+    // A place that is not safe to write in changes nothing, the object
+    // included.
+    if (status = check_folders(folder, removal, warnings); status != CV_OK) return status;
+    if (status = check_file_name(final_path, warnings); status != CV_OK) return status;
+
+    const char *applied = nullptr;
+    if (status = set_entry(object, entry, text, warnings, &applied); status != CV_OK)
+        return status;
+    if (!applied) return CV_OK;  // a condition that did not hold changes nothing
+
     if (removal) {
         if (status = remove_file(final_path); status != CV_OK) return status;
         return update_set(set_holder, final_path, true, directory, warnings);
     }
     if (status = cv_dir_create(folder, CV_UAC_CONF_D_FOLDER_MODE, 0); status != CV_OK)
         return status;
+    // A folder someone else made in the meantime is checked like one found.
+    if (status = check_folder(folder, false, warnings); status != CV_OK) return status;
     char temporary[CV_PATH_SIZE];
     if (!cv_path_build_canonical_path(temporary, sizeof temporary, &status, "%s_%u", final_path,
                                       cv_process_id()))
         return status;
-    if (status = replace_file(temporary, final_path, content, length); status != CV_OK)
+    if (status = replace_file(temporary, final_path, content, length, warnings); status != CV_OK)
         return status;
     return update_set(set_holder, final_path, false, directory, warnings);
 }

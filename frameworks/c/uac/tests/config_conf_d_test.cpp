@@ -332,3 +332,80 @@ TEST(catalogue_defaults, values_in_the_configuration_replace_an_empty_default) {
 }
 
 }  // namespace
+
+// The writer treats conf.d as a folder another account may have planted
+// things in: it never writes or removes through a link, nor in a folder
+// others can write, and never writes through a name planted for its
+// temporary file.
+struct unsafe_place {
+    const char *what;
+    void (*arrange)(const installation &etc, const std::string &elsewhere);
+};
+
+const unsafe_place kUnsafePlaces[] = {
+    {"conf.d is a link to another folder",
+     [](const installation &etc, const std::string &elsewhere) {
+         fs::create_directory(elsewhere);
+         fs::create_directory_symlink(elsewhere, etc.conf_d());
+     }},
+    {"conf.d is writable by others",
+     [](const installation &etc, const std::string &) {
+         fs::create_directory(etc.conf_d());
+         fs::permissions(etc.conf_d(), fs::perms::others_write, fs::perm_options::add);
+     }},
+    {"the folder holding conf.d is writable by others",
+     [](const installation &etc, const std::string &) {
+         fs::permissions(etc.dir.path(), fs::perms::others_write, fs::perm_options::add);
+     }},
+    {"the override's name is a link",
+     [](const installation &etc, const std::string &elsewhere) {
+         fs::create_directory(etc.conf_d());
+         std::ofstream(elsewhere) << "kept";
+         fs::create_symlink(elsewhere, etc.conf_d("trunk_trunk_mcast_port@7.conf"));
+     }},
+};
+
+TEST(conf_d_override, an_unsafe_folder_or_name_is_refused_and_nothing_changes) {
+    for (const unsafe_place &place : kUnsafePlaces) {
+        SCOPED_TRACE(place.what);
+        installation etc;
+        temp_dir outside;
+        const std::string elsewhere = outside / "target";
+        place.arrange(etc, elsewhere);
+        held<cv_uac_trunk> seven = trunk_of(etc.set, 7);
+        const std::uint32_t before = seven->trunk_mcast_port;
+        for (const char *text : {"6000", "CV_NULL"}) {
+            warnings_list warnings;
+            const cv_status status =
+                write_override(seven, &etc.set, "trunk_mcast_port", text, etc.main, &warnings.head);
+            EXPECT_EQ(status, CV_E_FILE_NOT_VALID) << text;
+            EXPECT_NE(warnings.newest().find("conf.d"), std::string::npos) << warnings.newest();
+            EXPECT_EQ(seven->trunk_mcast_port, before);
+        }
+        EXPECT_EQ(etc.set->count, 1);
+        // Nothing was written where a link leads.
+        std::error_code ec;
+        if (fs::is_directory(elsewhere, ec)) {
+            EXPECT_TRUE(fs::is_empty(elsewhere));
+        } else if (fs::exists(elsewhere, ec)) {
+            EXPECT_EQ(read_file(elsewhere), "kept");
+        }
+    }
+}
+
+TEST(conf_d_override, a_link_planted_under_the_temporary_name_is_not_written_through) {
+    installation etc;
+    temp_dir outside;
+    const std::string victim = outside / "victim";
+    std::ofstream(victim) << "precious";
+    fs::create_directory(etc.conf_d());
+    const std::string temporary =
+        etc.conf_d("trunk_trunk_mcast_port@7.conf_" + std::to_string(getpid()));
+    fs::create_symlink(victim, temporary);
+    held<cv_uac_trunk> seven = trunk_of(etc.set, 7);
+    EXPECT_EQ(write_override(seven, &etc.set, "trunk_mcast_port", "6000", etc.main), 0u);
+    EXPECT_EQ(read_file(victim), "precious");
+    EXPECT_FALSE(fs::is_symlink(temporary));
+    EXPECT_NE(read_file(etc.conf_d("trunk_trunk_mcast_port@7.conf")).find(">6000<"),
+              std::string::npos);
+}
