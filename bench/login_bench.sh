@@ -15,6 +15,8 @@
 #   xmllint   xmllint --noout FILE                    (parse and free: the floor)
 #   refused   cvshell -c "sh -c id"                   (exit status 1 by design)
 #   accepted  cvshell -c "cvcp -S. -V1" </dev/null    (starts the stand-in tool)
+#   show      cvconf show user LOGIN                  (the administrator's view
+#                                                      of the same settings)
 # It prints one markdown table: the median wall and CPU (user + system) time,
 # the largest peak resident size, and each case's ratios to xmllint.  It
 # measures and reports; it does not fail on a figure.  It stops before
@@ -71,7 +73,7 @@ trap 'exit 130' INT TERM HUP
 # The generator always comes from the build; the shell from it too unless an
 # installation is given.
 targets=(xml_bench)
-[[ -n $prefix ]] || targets+=(cvshell cvstandin)
+[[ -n $prefix ]] || targets+=(cvshell cvconf cvstandin)
 if ! { cmake -G Ninja -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCV_BENCH=ON \
               -DCV_BUILD_TESTS=OFF && ninja -C "$build" -j2 "${targets[@]}"; } \
         >"$work/build.log" 2>&1; then
@@ -96,7 +98,7 @@ stage() {
     mkdir -p "$root/bin" "$root/etc/conf.d" "$root/var/log"
     # Copies, not links: the shell finds its installation from its own file.
     local program
-    for program in cvshell cvcp cvcp4 cvsync cvcmd; do
+    for program in cvshell cvconf cvcp cvcp4 cvsync cvcmd; do
         [[ ! -f $prefix/bin/$program ]] || cp -p "$prefix/bin/$program" "$root/bin/"
     done
     if [[ -f $prefix/product-info.mf ]]; then
@@ -107,8 +109,8 @@ stage() {
     "$generator" --write-conf "$root/etc/corvane.conf" --users "$1" --middle-user "$login"
 }
 
-case_names=(xmllint refused accepted)
-case_status=(0 1 0)
+case_names=(xmllint refused accepted show)
+case_status=(0 1 0 0)
 
 # run CASE USERS: one timed run, appending "wall_ms cpu_ms rss_kb status" to
 # $work/USERS.CASE.  The clock is bash's own, read with no process started
@@ -119,6 +121,7 @@ run() {
         xmllint) command=("$xmllint" --noout "$work/$2/corvane/etc/corvane.conf") ;;
         refused) command=("$work/$2/corvane/bin/cvshell" -c "sh -c id") ;;
         accepted) command=("$work/$2/corvane/bin/cvshell" -c "cvcp -S. -V1") ;;
+        show) command=("$work/$2/corvane/bin/cvconf" show user "$login") ;;
     esac
     local start end status=0
     start=${EPOCHREALTIME//[!0-9]/}
