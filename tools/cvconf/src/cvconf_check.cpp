@@ -328,9 +328,16 @@ private:
 
 std::string where_text(const cvconf_origin &where) {
     std::string text = cvconf_display(where.file);
-    if (where.line > 0) text += ":" + std::to_string(where.line);
-    text += ":";
-    if (!where.entry.empty()) text += " " + cvconf_display(where.entry) + ":";
+    if (where.line > 0) {
+        text += ':';
+        text += std::to_string(where.line);
+    }
+    text += ':';
+    if (!where.entry.empty()) {
+        text += ' ';
+        text += cvconf_display(where.entry);
+        text += ':';
+    }
     return text;
 }
 

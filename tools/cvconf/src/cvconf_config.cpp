@@ -164,7 +164,10 @@ cvconf_origin cvconf_origin_of(const cv_uac_conf_set *set, const xmlNode *elemen
 std::string cvconf_origin_text(const cvconf_origin &origin) {
     if (origin.file.empty()) return "(default)";
     std::string text = cvconf_display(origin.file) + ":" + std::to_string(origin.line) + ":";
-    if (!origin.entry.empty()) text += " " + cvconf_display(origin.entry);
+    if (!origin.entry.empty()) {
+        text += ' ';
+        text += cvconf_display(origin.entry);
+    }
     return text;
 }
 
@@ -230,12 +233,17 @@ void cvconf_print_option(std::FILE *out, const cvconf_option &option, bool origi
     if (origin) line = cvconf_origin_text(option.origin) + "\t";
     line += cvconf_display(option.key) + " =";
     if (!option.is_list) {
-        line += " " + cvconf_display(option.value);
+        line += ' ';
+        line += cvconf_display(option.value);
     } else if (option.null_list) {
         line += std::string(" ") + CV_UAC_NULL;
     }
     line += "\n";
-    for (const std::string &item : option.items) line += "    " + cvconf_display(item) + "\n";
+    for (const std::string &item : option.items) {
+        line += "    ";
+        line += cvconf_display(item);
+        line += '\n';
+    }
     std::fputs(line.c_str(), out);
 }
 
