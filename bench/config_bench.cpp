@@ -160,6 +160,28 @@ void BM_FindUserEntry(benchmark::State &state) {
 }
 BENCHMARK(BM_FindUserEntry)->Unit(benchmark::kMicrosecond);
 
+/* A login's whole look-up: the entry list of one user as resolution builds
+ * it (the user's own entry by its normalised name, the groups named like
+ * it, the defaults), then the user object read through it. */
+void BM_ResolveUser(benchmark::State &state) {
+    if (!shared_set()) {
+        state.SkipWithError("load failed");
+        return;
+    }
+    std::uint32_t i = 0;
+    for (auto _ : state) {
+        char name[32];
+        std::snprintf(name, sizeof name, "user%05u", (i++ * 7919) % bench::kUsers);
+        cv_uac_user *user = cv_uac_get_user_settings(shared_set(), name);
+        if (!user) {
+            state.SkipWithError("settings not built");
+            return;
+        }
+        cv_uac_config_release(&user->object);
+    }
+}
+BENCHMARK(BM_ResolveUser)->Unit(benchmark::kMicrosecond);
+
 }  // namespace
 
 int main(int argc, char **argv) {

@@ -28,6 +28,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cvplatform/cv_error.h"
@@ -55,16 +56,33 @@ constexpr std::size_t kLogNameSize = 512;
 
 bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-std::string trimmed(const char *text) {
+std::string_view trimmed_view(const char *text) {
     std::string_view view(text ? text : "");
     while (!view.empty() && is_space(view.front())) view.remove_prefix(1);
     while (!view.empty() && is_space(view.back())) view.remove_suffix(1);
-    return std::string(view);
+    return view;
+}
+
+std::string trimmed(const char *text) { return std::string(trimmed_view(text)); }
+
+/* A name without a domain separator, short enough for one name part: its
+ * normalised form is its lower case. */
+bool is_bare_name(std::string_view name) {
+    return name.size() < CV_NAME_PART_SIZE && name.find_first_of("@\\/") == std::string_view::npos;
+}
+
+std::string lower_ascii(std::string text) {
+    for (char &c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
 }
 
 /* `name` trimmed and normalised as account names are compared.  A name the
  * normalisation refuses (a part too long) is compared as written. */
 std::string account_name(std::string text) {
+    // A bare name normalises to its lower case: most entries of a large
+    // configuration need no more than that.
+    if (is_bare_name(text)) return lower_ascii(std::move(text));
     // A normalised name is at most two parts, a backslash and a terminator.
     constexpr std::size_t kRoom = 2 * CV_NAME_PART_SIZE + 2;
     if (text.size() >= kRoom) return text;  // a part is too long: as written
@@ -75,10 +93,17 @@ std::string account_name(std::string text) {
     return text;
 }
 
-std::string lower_ascii(std::string text) {
-    for (char &c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
+/* True when the trimmed `name` is the account `wanted` (an account_name);
+ * a bare name is compared without building its normalised copy. */
+bool same_account(std::string_view name, const std::string &wanted) {
+    if (!is_bare_name(name)) return account_name(std::string(name)) == wanted;
+    if (name.size() != wanted.size()) return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != wanted[i])
+            return false;
+    }
+    return true;
 }
 
 /* `text` with every wildcard character made literal. */
@@ -190,14 +215,20 @@ std::string add_user_entries(const cv_uac_conf_set *set, const char *user_name,
         bool exact_name = false, domain_name = false, wildcard_name = false;
         for_each_name(user, [&](const char *text) {
             if (!text) return;
-            const std::string name = trimmed(text);
-            if (account_name(name) == wanted) {
+            const std::string_view name = trimmed_view(text);
+            if (same_account(name, wanted)) {
                 exact_name = true;
             } else if (exact.empty()) {
                 // The fallbacks matter only while nothing better is found.
-                if (wildcard_matches(domain_pattern, lower_ascii(name)))
+                // The domain pattern needs a backslash in the name; a name
+                // without wildcard characters matches only itself.
+                if (name.find('\\') != std::string_view::npos &&
+                    wildcard_matches(domain_pattern, lower_ascii(std::string(name))))
                     domain_name = true;
-                else if (by_domain.empty() && !by_wildcard && wildcard_matches(name, wanted))
+                else if (by_domain.empty() && !by_wildcard &&
+                         (name.find_first_of("*?\\") != std::string_view::npos
+                              ? wildcard_matches(std::string(name), wanted)
+                              : name == wanted))
                     wildcard_name = true;
             }
         });
