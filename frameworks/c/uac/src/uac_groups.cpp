@@ -21,10 +21,6 @@
 
 namespace {
 
-constexpr std::int32_t kGroupPath[] = {PARSE_XML_TAG_aaa,    PARSE_XML_TAG_realms,
-                                       PARSE_XML_TAG_realm,  PARSE_XML_TAG_groups,
-                                       PARSE_XML_TAG_group,  PARSE_XML_END};
-
 /* The text of the first `name` child of `element`, or null. */
 const char *name_of(xmlNode *element) {
     xmlNode *const start[] = {element, nullptr};
@@ -53,26 +49,6 @@ double precedence_of(xmlNode *group) {
     return *end == '\0' ? value : CV_UAC_DEFAULT_PRECEDENCE;
 }
 
-/* `text` without the white space around it. */
-std::string_view trimmed(const char *text) {
-    const auto is_space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
-    std::string_view view(text ? text : "");
-    while (!view.empty() && is_space(view.front())) view.remove_prefix(1);
-    while (!view.empty() && is_space(view.back())) view.remove_suffix(1);
-    return view;
-}
-
-/* Visits every group element of the set in search order. */
-template <typename Visit>
-void for_each_group(const cv_uac_conf_set *set, Visit visit) {
-    parse_xml_search_handle *handle = nullptr;
-    for (xmlNode *group = parse_xml_get_first_matching_node(set->roots, &handle, kGroupPath,
-                                                            nullptr, nullptr, nullptr);
-         group; group = parse_xml_get_next_matching_node(handle, nullptr))
-        visit(group);
-    if (handle) (void)parse_xml_free_search_handle(handle);
-}
-
 /* Offset of the entries behind the count, aligned for them. */
 constexpr std::size_t kEntriesOffset =
     (sizeof(cv_uac_master_group_set) + alignof(cv_uac_group_entry) - 1) /
@@ -91,13 +67,13 @@ cv_status build_master_group_set(const cv_uac_conf_set *set, cv_uac_master_group
     std::size_t text_bytes = 0;
     bool overflow = false;
     const auto add_text = [&](const char *text) {
-        const std::size_t size = trimmed(text).size() + 1;
+        const std::size_t size = uac_trimmed(text).size() + 1;
         if (text_bytes > std::numeric_limits<std::size_t>::max() - size)
             overflow = true;
         else
             text_bytes += size;
     };
-    for_each_group(set, [&](xmlNode *group) {
+    uac_for_each_match(set, UAC_GROUP_PATH, [&](xmlNode *group) {
         const char *name = name_of(group);
         if (!name) return;
         ++count;
@@ -133,7 +109,7 @@ cv_status build_master_group_set(const cv_uac_conf_set *set, cv_uac_master_group
     char *texts = static_cast<char *>(memory) + texts_offset;
     std::size_t used = 0;
     const auto place_text = [&](const char *text) -> const char * {
-        const std::string_view view = trimmed(text);
+        const std::string_view view = uac_trimmed(text);
         if (view.size() + 1 > room_after(used, text_bytes)) return nullptr;
         char *placed = texts + used;
         std::memcpy(placed, view.data(), view.size());
@@ -141,7 +117,7 @@ cv_status build_master_group_set(const cv_uac_conf_set *set, cv_uac_master_group
         used += view.size() + 1;
         return placed;
     };
-    for_each_group(set, [&](xmlNode *group) {
+    uac_for_each_match(set, UAC_GROUP_PATH, [&](xmlNode *group) {
         const char *name = name_of(group);
         if (!name) {
             cv_log_error("Nameless group found in conf file.  Can not possibly have any members!");

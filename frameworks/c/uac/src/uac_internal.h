@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string_view>
 
 #include "uac/cv_uac.h"
 
@@ -30,6 +31,31 @@ struct uac_framework_state {
 };
 
 uac_framework_state &uac_state();
+
+/* Where the configured groups are: aaa/realms/realm/groups/group. */
+inline constexpr std::int32_t UAC_GROUP_PATH[] = {PARSE_XML_TAG_aaa,    PARSE_XML_TAG_realms,
+                                                  PARSE_XML_TAG_realm,  PARSE_XML_TAG_groups,
+                                                  PARSE_XML_TAG_group,  PARSE_XML_END};
+
+/* `text` (null: "") without the white space around it. */
+inline std::string_view uac_trimmed(const char *text) {
+    const auto is_space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    std::string_view view(text ? text : "");
+    while (!view.empty() && is_space(view.front())) view.remove_prefix(1);
+    while (!view.empty() && is_space(view.back())) view.remove_suffix(1);
+    return view;
+}
+
+/* Visits every element of `path` across `set`, in search order. */
+template <typename Visit>
+void uac_for_each_match(const cv_uac_conf_set *set, const std::int32_t *path, Visit visit) {
+    parse_xml_search_handle *handle = nullptr;
+    for (xmlNode *node = parse_xml_get_first_matching_node(set->roots, &handle, path, nullptr,
+                                                           nullptr, nullptr);
+         node; node = parse_xml_get_next_matching_node(handle, nullptr))
+        visit(node);
+    if (handle) (void)parse_xml_free_search_handle(handle);
+}
 
 /* Hands `groups` (null: an empty set) to every provider in list order. */
 void uac_hand_groups_to_providers(const cv_uac_master_group_set *groups);

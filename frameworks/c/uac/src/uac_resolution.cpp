@@ -43,9 +43,6 @@ namespace {
 constexpr std::int32_t kUserPath[] = {PARSE_XML_TAG_aaa,   PARSE_XML_TAG_realms,
                                       PARSE_XML_TAG_realm, PARSE_XML_TAG_users,
                                       PARSE_XML_TAG_user,  PARSE_XML_END};
-constexpr std::int32_t kGroupPath[] = {PARSE_XML_TAG_aaa,    PARSE_XML_TAG_realms,
-                                       PARSE_XML_TAG_realm,  PARSE_XML_TAG_groups,
-                                       PARSE_XML_TAG_group,  PARSE_XML_END};
 constexpr std::int32_t kDefaultPath[] = {PARSE_XML_TAG_default, PARSE_XML_END};
 
 /* The realm the membership question is asked for: any. */
@@ -54,16 +51,7 @@ constexpr const char *kAnyRealm = "*";
 /* Bytes of a log field naming an entry or a user. */
 constexpr std::size_t kLogNameSize = 512;
 
-bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-std::string_view trimmed_view(const char *text) {
-    std::string_view view(text ? text : "");
-    while (!view.empty() && is_space(view.front())) view.remove_prefix(1);
-    while (!view.empty() && is_space(view.back())) view.remove_suffix(1);
-    return view;
-}
-
-std::string trimmed(const char *text) { return std::string(trimmed_view(text)); }
+std::string trimmed(const char *text) { return std::string(uac_trimmed(text)); }
 
 /* A name without a domain separator, short enough for one name part: its
  * normalised form is its lower case. */
@@ -118,17 +106,6 @@ std::string literal_pattern(std::string_view text) {
 
 bool wildcard_matches(const std::string &pattern, const std::string &text) {
     return cv_wildcard_match(pattern.c_str(), text.c_str()) == 0;
-}
-
-/* Visits every element of `path` across the set, in search order. */
-template <typename Visit>
-void for_each_match(const cv_uac_conf_set *set, const std::int32_t *path, Visit visit) {
-    parse_xml_search_handle *handle = nullptr;
-    for (xmlNode *node = parse_xml_get_first_matching_node(set->roots, &handle, path, nullptr,
-                                                           nullptr, nullptr);
-         node; node = parse_xml_get_next_matching_node(handle, nullptr))
-        visit(node);
-    if (handle) (void)parse_xml_free_search_handle(handle);
 }
 
 /* Visits the text of every `name` child of `entry`, in document order. */
@@ -211,11 +188,11 @@ std::string add_user_entries(const cv_uac_conf_set *set, const char *user_name,
     const std::string domain_pattern = lower_ascii("*\\\\" + literal_pattern(user_name));
     std::vector<xmlNode *> exact, by_domain;
     xmlNode *by_wildcard = nullptr;
-    for_each_match(set, kUserPath, [&](xmlNode *user) {
+    uac_for_each_match(set, kUserPath, [&](xmlNode *user) {
         bool exact_name = false, domain_name = false, wildcard_name = false;
         for_each_name(user, [&](const char *text) {
             if (!text) return;
-            const std::string_view name = trimmed_view(text);
+            const std::string_view name = uac_trimmed(text);
             if (same_account(name, wanted)) {
                 exact_name = true;
             } else if (exact.empty()) {
@@ -291,7 +268,7 @@ void add_named_groups(const cv_uac_conf_set *set, entry_list &list) {
             const std::string pattern = trimmed(text);
             if (pattern.empty()) return;
             if (!collected) {
-                for_each_match(set, kGroupPath, [&](xmlNode *group) {
+                uac_for_each_match(set, UAC_GROUP_PATH, [&](xmlNode *group) {
                     for_each_name(group, [&](const char *name) {
                         if (name) groups.push_back({group, account_name(trimmed(name))});
                     });
@@ -316,7 +293,7 @@ xmlNode **cv_uac_get_user_or_group(const cv_uac_conf_set *set, const char *user_
         add_member_groups(set, resolved, list);
         if (list.size() > 0) add_named_groups(set, list);
     }
-    for_each_match(set, kDefaultPath, [&](xmlNode *node) { list.add(node, "default"); });
+    uac_for_each_match(set, kDefaultPath, [&](xmlNode *node) { list.add(node, "default"); });
     return list.release_table();
 }
 
